@@ -1,0 +1,33 @@
+#include "json/arena.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tamsel::json {
+
+Arena::~Arena() {
+  while (head_ != nullptr) {
+    Chunk* previous = head_->previous;
+    std::free(head_);
+    head_ = previous;
+  }
+}
+
+void* Arena::allocate_slow(size_t bytes, size_t align) {
+  constexpr size_t header = 16;  // keeps the usable area 16-byte aligned
+  constexpr size_t max_growth = size_t{256} << 20;
+  if (bytes > std::numeric_limits<size_t>::max() - header - align) throw std::bad_alloc();
+  size_t chunk = std::max(next_chunk_, bytes + align);
+  void* memory = std::malloc(header + chunk);
+  if (memory == nullptr) throw std::bad_alloc();
+  Chunk* c = static_cast<Chunk*>(memory);
+  c->previous = head_;
+  head_ = c;
+  cur_ = static_cast<char*>(memory) + header;
+  end_ = cur_ + chunk;
+  // Geometric growth keeps the number of chunks logarithmic in the total.
+  next_chunk_ = std::min(std::max(next_chunk_, chunk) * 2, std::max(max_growth, next_chunk_));
+  return allocate(bytes, align);
+}
+
+}  // namespace tamsel::json

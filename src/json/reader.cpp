@@ -1,0 +1,581 @@
+#include "json/reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "json/byte_buffer.h"
+#include "json/scan.h"
+#include "json/utf8.h"
+#include "json/writer.h"
+
+namespace tamsel::json {
+
+namespace {
+
+// 10^k as the nearest double, k from 0 to 308.
+
+constexpr double kPow10[309] = {
+#include "json/pow10_table.inc"
+};
+
+
+constexpr int kMaxDepth = 128;
+
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+inline bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Whether one more digit fits in the 64-bit significand.
+inline bool digit_fits(uint64_t s, unsigned d) {
+  return s < 1844674407370955161ULL || (s == 1844674407370955161ULL && d <= 5);
+}
+
+inline int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A string as read: where its content is and whether it can be written back
+// without escapes. `borrowed` content points into the input; otherwise into
+// the reader's scratch buffer, valid until the next string is read.
+struct StringPiece {
+  const char* data;
+  size_t size;
+  bool plain;
+  bool borrowed;
+};
+
+class Reader {
+ public:
+  Reader(std::string_view input, JsonDocument& document)
+      : begin_(input.data()), p_(input.data()), end_(input.data() + input.size()), doc_(document) {}
+
+  // Reads the whole input; on success `rows` and `row_count` hold the elements.
+  bool read_document(const JsonValue*& rows, size_t& row_count);
+
+  JsonError error() const;
+
+ private:
+  // ---- failures: each records the message and the offset, returns false
+  bool fail(const char* message, size_t offset) {
+    message_ = message;
+    offset_ = offset;
+    return false;
+  }
+  bool fail_eof(const char* message) { return fail(message, static_cast<size_t>(end_ - begin_)); }
+  bool fail_at(const char* message, const char* byte) {
+    return fail(message, static_cast<size_t>(byte - begin_) + 1);
+  }
+  bool fail_here(const char* message) { return fail(message, static_cast<size_t>(p_ - begin_)); }
+
+  void skip_space() {
+    while (p_ < end_ && is_space(*p_)) ++p_;
+  }
+
+  bool read_value(JsonValue& out);
+  bool read_elements(JsonValue*& items, size_t& count);
+  bool read_array(JsonValue& out);
+  bool read_object(JsonValue& out);
+  bool read_literal(const char* word, size_t length);
+  bool read_string(StringPiece& out);
+  bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
+  bool read_escape(bool& plain, bool& high);
+  bool read_hex_unit(const char* u, uint32_t& unit);
+  bool read_number(JsonValue& out);
+  bool describe_top_level_value();
+
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+  JsonDocument& doc_;
+  int depth_ = kMaxDepth;
+  std::vector<JsonValue> values_;    // elements of the arrays being read
+  std::vector<JsonMember> members_;  // members of the objects being read
+  std::string scratch_;              // content of a string with escapes
+
+  const char* message_ = nullptr;
+  std::string owned_message_;  // for messages built at run time
+  size_t offset_ = 0;
+};
+
+JsonError Reader::error() const {
+  JsonError e;
+  e.message = message_ != nullptr ? std::string(message_) : owned_message_;
+  // Position from the offset, counted only now: reading never tracks lines.
+  const char* at = begin_ + offset_;
+  uint64_t line = 1;
+  const char* line_start = begin_;
+  for (const char* q = begin_; q < at; ++q) {
+    q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(at - q)));
+    if (q == nullptr) break;
+    ++line;
+    line_start = q + 1;
+  }
+  e.line = line;
+  e.column = static_cast<uint64_t>(at - line_start);
+  return e;
+}
+
+bool Reader::read_document(const JsonValue*& rows, size_t& row_count) {
+  skip_space();
+  if (p_ == end_) return fail_eof("EOF while parsing a value");
+  if (*p_ != '[') return describe_top_level_value();
+  depth_ = kMaxDepth - 1;
+  ++p_;
+  JsonValue* items;
+  if (!read_elements(items, row_count)) return false;
+  skip_space();
+  if (p_ != end_) return fail_at("trailing characters", p_);
+  rows = items;
+  return true;
+}
+
+bool Reader::describe_top_level_value() {
+  std::string what;
+  char c = *p_;
+  if (c == '{') {
+    what = "map";  // the brace is not consumed
+  } else if (c == '"') {
+    ++p_;
+    StringPiece s;
+    if (!read_string(s)) return false;
+    what = "string " + debug_quote(std::string_view(s.data, s.size));
+  } else if (c == '-' || is_digit(c)) {
+    JsonValue v;
+    if (!read_number(v)) return false;
+    ByteBuffer text;
+    switch (v.number_variant()) {
+      case NumberVariant::unsigned_int:
+        write_unsigned(v.as_unsigned(), text);
+        what = "integer `" + std::string(text.view()) + "`";
+        break;
+      case NumberVariant::negative_int:
+        write_negative(v.as_negative(), text);
+        what = "integer `" + std::string(text.view()) + "`";
+        break;
+      case NumberVariant::floating:
+        write_float(v.as_double(), text);
+        what = "floating point `" + std::string(text.view()) + "`";
+        break;
+    }
+  } else if (c == 'n') {
+    if (!read_literal("null", 4)) return false;
+    what = "null";
+  } else if (c == 't') {
+    if (!read_literal("true", 4)) return false;
+    what = "boolean `true`";
+  } else if (c == 'f') {
+    if (!read_literal("false", 5)) return false;
+    what = "boolean `false`";
+  } else {
+    return fail_at("expected value", p_);
+  }
+  owned_message_ = "invalid type: " + what + ", expected a sequence";
+  message_ = nullptr;
+  offset_ = static_cast<size_t>(p_ - begin_);
+  return false;
+}
+
+bool Reader::read_value(JsonValue& out) {
+  skip_space();
+  if (p_ == end_) return fail_eof("EOF while parsing a value");
+  switch (*p_) {
+    case '"': {
+      ++p_;
+      StringPiece s;
+      if (!read_string(s)) return false;
+      const char* data = s.borrowed ? s.data : doc_.arena().copy_bytes(s.data, s.size);
+      out = JsonValue::make_string_ref(data, s.size, s.plain);
+      return true;
+    }
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9': return read_number(out);
+    case 'n':
+      out = JsonValue::make_null();
+      return read_literal("null", 4);
+    case 't':
+      out = JsonValue::make_bool(true);
+      return read_literal("true", 4);
+    case 'f':
+      out = JsonValue::make_bool(false);
+      return read_literal("false", 5);
+    case '[': return read_array(out);
+    case '{': return read_object(out);
+    default: return fail_at("expected value", p_);
+  }
+}
+
+bool Reader::read_literal(const char* word, size_t length) {
+  ++p_;  // the first letter was matched by the caller
+  for (size_t i = 1; i < length; ++i) {
+    if (p_ == end_) return fail_eof("EOF while parsing a value");
+    if (*p_ != word[i]) return fail_at("expected ident", p_);
+    ++p_;
+  }
+  return true;
+}
+
+// After the opening bracket: the elements up to and including the closing one.
+bool Reader::read_elements(JsonValue*& items, size_t& count) {
+  size_t base = values_.size();
+  skip_space();
+  if (p_ == end_) return fail_eof("EOF while parsing a list");
+  if (*p_ != ']') {
+    for (;;) {
+      JsonValue v;
+      if (!read_value(v)) return false;
+      values_.push_back(v);
+      skip_space();
+      if (p_ == end_) return fail_eof("EOF while parsing a list");
+      if (*p_ == ']') break;
+      if (*p_ != ',') return fail_at("expected `,` or `]`", p_);
+      ++p_;
+      skip_space();
+      if (p_ == end_) return fail_eof("EOF while parsing a value");
+      if (*p_ == ']') return fail_at("trailing comma", p_);
+    }
+  }
+  ++p_;  // ']'
+  count = values_.size() - base;
+  items = doc_.arena().allocate_array<JsonValue>(count);
+  if (count != 0) std::memcpy(static_cast<void*>(items), values_.data() + base, count * sizeof(JsonValue));
+  values_.resize(base);
+  return true;
+}
+
+bool Reader::read_array(JsonValue& out) {
+  if (--depth_ == 0) return fail_at("recursion limit exceeded", p_);
+  ++p_;
+  JsonValue* items;
+  size_t count;
+  if (!read_elements(items, count)) return false;
+  ++depth_;
+  out = JsonValue::make_array_ref(items, count);
+  return true;
+}
+
+bool Reader::read_object(JsonValue& out) {
+  if (--depth_ == 0) return fail_at("recursion limit exceeded", p_);
+  ++p_;
+  size_t base = members_.size();
+  skip_space();
+  if (p_ == end_) return fail_eof("EOF while parsing an object");
+  if (*p_ != '}') {
+    if (*p_ != '"') return fail_at("key must be a string", p_);
+    for (;;) {
+      ++p_;  // the key's opening quote
+      StringPiece name;
+      if (!read_string(name)) return false;
+      const JsonKey* key =
+          doc_.intern(name.data, name.size, hash_key_bytes(name.data, name.size), name.borrowed,
+                      name.plain);
+      skip_space();
+      if (p_ == end_) return fail_eof("EOF while parsing an object");
+      if (*p_ != ':') return fail_at("expected `:`", p_);
+      ++p_;
+      JsonValue v;
+      if (!read_value(v)) return false;
+      members_.push_back(JsonMember{key, v});
+      skip_space();
+      if (p_ == end_) return fail_eof("EOF while parsing an object");
+      if (*p_ == '}') break;
+      if (*p_ != ',') return fail_at("expected `,` or `}`", p_);
+      ++p_;
+      skip_space();
+      if (p_ == end_) return fail_eof("EOF while parsing a value");
+      if (*p_ == '}') return fail_at("trailing comma", p_);
+      if (*p_ != '"') return fail_at("key must be a string", p_);
+    }
+  }
+  ++p_;  // '}'
+  size_t count = members_.size() - base;
+  JsonMember* members = doc_.arena().allocate_array<JsonMember>(count);
+  if (count != 0) std::memcpy(static_cast<void*>(members), members_.data() + base, count * sizeof(JsonMember));
+  members_.resize(base);
+  ++depth_;
+  out = JsonValue::make_object_ref(doc_.adopt_members(members, count));
+  return true;
+}
+
+// After the opening quote.
+bool Reader::read_string(StringPiece& out) {
+  const char* start = p_;
+  bool high = false;
+  const char* stop = find_string_special(p_, end_, high);
+  if (stop == end_) return fail_eof("EOF while parsing a string");
+  if (*stop == '"') {
+    p_ = stop + 1;
+    size_t size = static_cast<size_t>(stop - start);
+    if (high && !is_valid_utf8(start, size)) return fail_here("invalid unicode code point");
+    out = StringPiece{start, size, true, true};
+    return true;
+  }
+  if (*stop != '\\') {
+    return fail_at("control character (\\u0000-\\u001F) found while parsing a string", stop);
+  }
+  return read_string_escaped(start, stop, high, out);
+}
+
+// The slow path, from the first backslash: the content is assembled in scratch_.
+bool Reader::read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out) {
+  scratch_.assign(start, stop);
+  bool plain = true;
+  p_ = stop;
+  for (;;) {
+    // *p_ is a backslash
+    if (!read_escape(plain, high)) return false;
+    stop = find_string_special(p_, end_, high);
+    if (stop == end_) return fail_eof("EOF while parsing a string");
+    scratch_.append(p_, stop);
+    p_ = stop;
+    if (*stop == '"') break;
+    if (*stop != '\\') {
+      return fail_at("control character (\\u0000-\\u001F) found while parsing a string", stop);
+    }
+  }
+  ++p_;  // closing quote
+  if (high && !is_valid_utf8(scratch_.data(), scratch_.size())) {
+    return fail_here("invalid unicode code point");
+  }
+  out = StringPiece{scratch_.data(), scratch_.size(), plain, false};
+  return true;
+}
+
+// Four hexadecimal digits after the 'u' at `u`.
+bool Reader::read_hex_unit(const char* u, uint32_t& unit) {
+  if (end_ - (u + 1) < 4) return fail_eof("EOF while parsing a string");
+  uint32_t value = 0;
+  for (int i = 1; i <= 4; ++i) {
+    int h = hex_value(u[i]);
+    if (h < 0) return fail_at("invalid escape", u + 4);
+    value = (value << 4) | static_cast<uint32_t>(h);
+  }
+  unit = value;
+  p_ = u + 5;
+  return true;
+}
+
+bool Reader::read_escape(bool& plain, bool& high) {
+  ++p_;  // backslash
+  if (p_ == end_) return fail_eof("EOF while parsing a string");
+  char produced;
+  switch (*p_) {
+    case '"': produced = '"'; break;
+    case '\\': produced = '\\'; break;
+    case '/': produced = '/'; break;
+    case 'b': produced = '\b'; break;
+    case 'f': produced = '\f'; break;
+    case 'n': produced = '\n'; break;
+    case 'r': produced = '\r'; break;
+    case 't': produced = '\t'; break;
+    case 'u': {
+      uint32_t unit;
+      if (!read_hex_unit(p_, unit)) return false;
+      uint32_t code_point = unit;
+      if (unit >= 0xdc00 && unit <= 0xdfff) return fail_here("lone leading surrogate in hex escape");
+      if (unit >= 0xd800 && unit <= 0xdbff) {
+        if (p_ == end_) return fail_eof("EOF while parsing a string");
+        if (*p_ != '\\') return fail_at("unexpected end of hex escape", p_);
+        ++p_;
+        if (p_ == end_) return fail_eof("EOF while parsing a string");
+        if (*p_ != 'u') return fail_at("unexpected end of hex escape", p_);
+        uint32_t low;
+        if (!read_hex_unit(p_, low)) return false;
+        if (low < 0xdc00 || low > 0xdfff) return fail_here("lone leading surrogate in hex escape");
+        code_point = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
+      }
+      char bytes[4];
+      size_t n = encode_utf8(code_point, bytes);
+      scratch_.append(bytes, n);
+      if (code_point < 0x20 || code_point == '"' || code_point == '\\') plain = false;
+      if (code_point >= 0x80) high = true;
+      return true;
+    }
+    default: return fail_at("invalid escape", p_);
+  }
+  ++p_;
+  scratch_.push_back(produced);
+  if (kStringSpecial.special[static_cast<unsigned char>(produced)]) plain = false;
+  return true;
+}
+
+bool Reader::read_number(JsonValue& out) {
+  bool negative = false;
+  if (*p_ == '-') {
+    negative = true;
+    ++p_;
+    if (p_ == end_) return fail_eof("EOF while parsing a value");
+    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+  }
+  uint64_t significand = static_cast<uint64_t>(*p_ - '0');
+  ++p_;
+  int64_t exponent = 0;  // decimal exponent; kept within 32 bits
+  bool integer_dropped = false;
+  bool is_float = false;
+  if (significand == 0) {
+    if (p_ < end_ && is_digit(*p_)) return fail_at("invalid number", p_);
+  } else {
+    while (p_ < end_ && is_digit(*p_)) {
+      unsigned d = static_cast<unsigned>(*p_ - '0');
+      if (!integer_dropped && digit_fits(significand, d)) {
+        significand = significand * 10 + d;
+      } else {
+        integer_dropped = true;
+        if (exponent < std::numeric_limits<int32_t>::max()) ++exponent;
+      }
+      ++p_;
+    }
+  }
+  if (p_ < end_ && *p_ == '.') {
+    is_float = true;
+    ++p_;
+    if (p_ == end_) return fail_eof("EOF while parsing a value");
+    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    bool fraction_dropped = false;
+    while (p_ < end_ && is_digit(*p_)) {
+      unsigned d = static_cast<unsigned>(*p_ - '0');
+      if (!fraction_dropped && digit_fits(significand, d)) {
+        significand = significand * 10 + d;
+        if (exponent > std::numeric_limits<int32_t>::min()) --exponent;
+      } else {
+        fraction_dropped = true;
+      }
+      ++p_;
+    }
+  }
+  if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+    is_float = true;
+    ++p_;
+    bool exponent_negative = false;
+    if (p_ < end_ && (*p_ == '+' || *p_ == '-')) {
+      exponent_negative = *p_ == '-';
+      ++p_;
+    }
+    if (p_ == end_) return fail_eof("EOF while parsing a value");
+    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    int32_t x = 0;
+    while (p_ < end_ && is_digit(*p_)) {
+      int d = *p_ - '0';
+      ++p_;
+      if (x < 214748364 || (x == 214748364 && d <= 7)) {
+        x = x * 10 + d;
+        continue;
+      }
+      if (significand != 0 && !exponent_negative) return fail_here("number out of range");
+      while (p_ < end_ && is_digit(*p_)) ++p_;
+      out = JsonValue::make_double(negative ? -0.0 : 0.0);
+      return true;
+    }
+    exponent = exponent_negative ? exponent - x : exponent + x;
+    exponent = std::clamp<int64_t>(exponent, std::numeric_limits<int32_t>::min(),
+                                   std::numeric_limits<int32_t>::max());
+  }
+
+  if (!is_float && !integer_dropped) {
+    if (!negative) {
+      out = JsonValue::make_unsigned(significand);
+    } else if (significand >= 1 && significand <= 9223372036854775808ULL) {
+      out = JsonValue::make_negative(static_cast<int64_t>(0 - significand));
+    } else {
+      out = JsonValue::make_double(-static_cast<double>(significand));
+    }
+    return true;
+  }
+
+  double x = static_cast<double>(significand);
+  while (exponent > 308 || exponent < -308) {
+    if (x == 0) {
+      out = JsonValue::make_double(negative ? -0.0 : 0.0);
+      return true;
+    }
+    if (exponent >= 0) return fail_here("number out of range");
+    x /= 1e308;
+    exponent += 308;
+  }
+  if (exponent < 0) {
+    x /= kPow10[-exponent];
+  } else {
+    x *= kPow10[exponent];
+    if (std::isinf(x)) return fail_here("number out of range");
+  }
+  out = JsonValue::make_double(negative ? -x : x);
+  return true;
+}
+
+// Which non-ASCII code points the debug quoting shows escaped.
+struct CodePointRange {
+  uint32_t first;
+  uint32_t last;
+};
+constexpr CodePointRange kDebugEscaped[] = {
+#include "json/debug_escape_table.inc"
+};
+
+bool debug_escaped(uint32_t cp) {
+  const CodePointRange* it =
+      std::upper_bound(std::begin(kDebugEscaped), std::end(kDebugEscaped), cp,
+                       [](uint32_t v, const CodePointRange& r) { return v < r.first; });
+  return it != std::begin(kDebugEscaped) && cp <= (it - 1)->last;
+}
+
+}  // namespace
+
+std::string debug_quote(std::string_view utf8) {
+  std::string out = "\"";
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const unsigned char* end = p + utf8.size();
+  while (p < end) {
+    const unsigned char* char_start = p;
+    uint32_t cp = decode_utf8(p);
+    switch (cp) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case 0: out += "\\0"; continue;
+      default: break;
+    }
+    bool escaped = cp < 0x20 || cp == 0x7f || (cp >= 0x80 && debug_escaped(cp));
+    if (escaped) {
+      char buf[16];
+      int n = std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+      out.append(buf, static_cast<size_t>(n));
+    } else {
+      out.append(reinterpret_cast<const char*>(char_start), static_cast<size_t>(p - char_start));
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string describe(const JsonError& error) {
+  return error.message + " at line " + std::to_string(error.line) + " column " +
+         std::to_string(error.column);
+}
+
+ParseOutcome parse_row_array(std::string_view input) {
+  // Most documents need about as much tree as text; one chunk of that size
+  // avoids growing the arena many times (untouched pages cost nothing).
+  auto document = std::make_unique<JsonDocument>(std::max<size_t>(16 * 1024, input.size() + input.size() / 2));
+  Reader reader(input, *document);
+  const JsonValue* rows = nullptr;
+  size_t count = 0;
+  if (!reader.read_document(rows, count)) return ParseOutcome(reader.error());
+  return ParseOutcome(RowArray(std::move(document), std::span<const JsonValue>(rows, count)));
+}
+
+}  // namespace tamsel::json

@@ -1,0 +1,63 @@
+// The JSON reader: reads a document whose top-level value is an array into
+// values, or describes why it cannot.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "json/value.h"
+
+namespace tamsel::json {
+
+// A rejected input: one message and the position it applies to. Line and
+// column count bytes; only the line-feed byte ends a line.
+struct JsonError {
+  std::string message;
+  uint64_t line = 1;
+  uint64_t column = 0;
+};
+
+// "<message> at line <line> column <column>"
+std::string describe(const JsonError& error);
+
+// The elements of a top-level array, with the document that holds them. The
+// document borrows the input text: keep the input alive as long as this.
+class RowArray {
+ public:
+  RowArray(std::unique_ptr<JsonDocument> document, std::span<const JsonValue> rows)
+      : document_(std::move(document)), rows_(rows) {}
+
+  std::span<const JsonValue> rows() const { return rows_; }
+  JsonDocument& document() const { return *document_; }
+
+ private:
+  std::unique_ptr<JsonDocument> document_;
+  std::span<const JsonValue> rows_;
+};
+
+class ParseOutcome {
+ public:
+  explicit ParseOutcome(RowArray rows) : state_(std::move(rows)) {}
+  explicit ParseOutcome(JsonError error) : state_(std::move(error)) {}
+
+  bool ok() const { return state_.index() == 0; }
+  const RowArray& rows() const { return std::get<0>(state_); }
+  const JsonError& error() const { return std::get<1>(state_); }
+
+ private:
+  std::variant<RowArray, JsonError> state_;
+};
+
+// Reads the whole input. The top-level value must be an array; whitespace may
+// surround it and nothing else may follow it.
+ParseOutcome parse_row_array(std::string_view input);
+
+// The string as the invalid-type description shows it: in double quotes,
+// with quote, backslash, controls and invisible characters escaped.
+std::string debug_quote(std::string_view utf8);
+
+}  // namespace tamsel::json

@@ -1,0 +1,325 @@
+#include "json/value.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "support/fault.h"
+
+namespace tamsel::json {
+
+namespace {
+
+inline uint64_t load_partial(const char* p, size_t n) {
+  uint64_t v = 0;
+  std::memcpy(&v, p, n);
+  return v;
+}
+
+inline uint64_t mix(uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xd6e8feb86659fd93ULL;
+  h ^= h >> 32;
+  return h;
+}
+
+bool bytes_are_plain(const char* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c < 0x20 || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+bool same_key(const JsonKey& a, const JsonKey& b) {
+  if (&a == &b) return true;
+  if (a.owner == b.owner) return false;  // interned: one key per name
+  return a.hash == b.hash && a.size == b.size && std::memcmp(a.data, b.data, a.size) == 0;
+}
+
+size_t index_capacity_for(size_t size) { return std::bit_ceil(size * 2); }
+
+}  // namespace
+
+uint32_t hash_key_bytes(const char* data, size_t size) {
+  uint64_t h = 0x9e3779b97f4a7c15ULL ^ (size * 0xff51afd7ed558ccdULL);
+  while (size >= 8) {
+    uint64_t w;
+    std::memcpy(&w, data, 8);
+    h = (h ^ w) * 0xbf58476d1ce4e5b9ULL;
+    h ^= h >> 29;
+    data += 8;
+    size -= 8;
+  }
+  if (size != 0) h = (h ^ load_partial(data, size)) * 0x94d049bb133111ebULL;
+  return static_cast<uint32_t>(mix(h));
+}
+
+JsonNumber JsonValue::as_number() const {
+  switch (number_variant()) {
+    case NumberVariant::unsigned_int: return JsonNumber::from_unsigned(as_unsigned());
+    case NumberVariant::negative_int: return JsonNumber::from_negative(as_negative());
+    case NumberVariant::floating: break;
+  }
+  return JsonNumber::from_double(as_double());
+}
+
+// ---------------------------------------------------------------- objects
+
+const JsonValue* JsonObject::find(const JsonKey& key) const {
+  if (index == nullptr) {
+    for (size_t i = 0; i < size; ++i) {
+      if (same_key(*members[i].key, key)) return &members[i].value;
+    }
+    return nullptr;
+  }
+  for (size_t slot = key.hash & index_mask;; slot = (slot + 1) & index_mask) {
+    uint32_t entry = index[slot];
+    if (entry == 0) return nullptr;
+    const JsonMember& m = members[entry - 1];
+    if (same_key(*m.key, key)) return &m.value;
+  }
+}
+
+const JsonValue* JsonObject::find(std::string_view name) const {
+  JsonKey probe{name.data(), name.size(), hash_key_bytes(name.data(), name.size()), 0, nullptr,
+                false};
+  return find(probe);
+}
+
+// ---------------------------------------------------------------- documents
+
+JsonDocument::JsonDocument(size_t first_chunk_bytes) : arena_(first_chunk_bytes) {
+  key_slots_.assign(64, 0);
+  key_mask_ = 63;
+}
+
+void JsonDocument::grow_key_table() {
+  size_t capacity = key_slots_.size() * 2;
+  key_slots_.assign(capacity, 0);
+  key_mask_ = capacity - 1;
+  for (const JsonKey* key : keys_) {
+    size_t slot = key->hash & key_mask_;
+    while (key_slots_[slot] != 0) slot = (slot + 1) & key_mask_;
+    key_slots_[slot] = key->id + 1;
+  }
+}
+
+const JsonKey* JsonDocument::intern(const char* name, size_t size, uint32_t hash, bool borrow,
+                                    bool plain) {
+  size_t slot = hash & key_mask_;
+  for (;; slot = (slot + 1) & key_mask_) {
+    uint32_t entry = key_slots_[slot];
+    if (entry == 0) break;
+    const JsonKey* key = keys_[entry - 1];
+    if (key->hash == hash && key->size == size && std::memcmp(key->data, name, size) == 0) {
+      return key;
+    }
+  }
+  if (keys_.size() >= UINT32_MAX - 1) raise_fault("too many distinct member names");
+  JsonKey* key = arena_.allocate_array<JsonKey>(1);
+  key->data = borrow ? name : arena_.copy_bytes(name, size);
+  key->size = size;
+  key->hash = hash;
+  key->id = static_cast<uint32_t>(keys_.size());
+  key->owner = this;
+  key->plain = plain;
+  keys_.push_back(key);
+  key_slots_[slot] = key->id + 1;
+  if (keys_.size() * 2 > key_slots_.size()) grow_key_table();
+  return key;
+}
+
+const JsonKey* JsonDocument::intern(std::string_view name) {
+  return intern(name.data(), name.size(), hash_key_bytes(name.data(), name.size()), false,
+                bytes_are_plain(name.data(), name.size()));
+}
+
+const JsonKey* JsonDocument::find_key(std::string_view name) const {
+  uint32_t hash = hash_key_bytes(name.data(), name.size());
+  for (size_t slot = hash & key_mask_;; slot = (slot + 1) & key_mask_) {
+    uint32_t entry = key_slots_[slot];
+    if (entry == 0) return nullptr;
+    const JsonKey* key = keys_[entry - 1];
+    if (key->hash == hash && key->view() == name) return key;
+  }
+}
+
+void JsonDocument::build_index(JsonObject& object) {
+  if (object.size <= JsonObject::kIndexThreshold) {
+    object.index = nullptr;
+    object.index_mask = 0;
+    return;
+  }
+  if (object.size >= UINT32_MAX) raise_fault("object has too many members to index");
+  size_t capacity = index_capacity_for(object.size);
+  uint32_t* slots = arena_.allocate_array<uint32_t>(capacity);
+  std::memset(slots, 0, capacity * sizeof(uint32_t));
+  size_t mask = capacity - 1;
+  for (size_t i = 0; i < object.size; ++i) {
+    size_t slot = object.members[i].key->hash & mask;
+    while (slots[slot] != 0) slot = (slot + 1) & mask;
+    slots[slot] = static_cast<uint32_t>(i + 1);
+  }
+  object.index = slots;
+  object.index_mask = mask;
+}
+
+JsonObject* JsonDocument::adopt_members(JsonMember* members, size_t size) {
+  size_t kept = 0;
+  if (size <= JsonObject::kIndexThreshold) {
+    for (size_t i = 0; i < size; ++i) {
+      size_t j = 0;
+      while (j < kept && members[j].key != members[i].key) ++j;
+      if (j < kept) {
+        members[j].value = members[i].value;
+      } else {
+        members[kept++] = members[i];
+      }
+    }
+  } else {
+    if (position_by_key_.size() < keys_.size()) position_by_key_.resize(keys_.size(), 0);
+    for (size_t i = 0; i < size; ++i) {
+      uint32_t& seen = position_by_key_[members[i].key->id];
+      if (seen != 0) {
+        members[seen - 1].value = members[i].value;
+      } else {
+        members[kept] = members[i];
+        seen = static_cast<uint32_t>(++kept);
+      }
+    }
+    for (size_t i = 0; i < kept; ++i) position_by_key_[members[i].key->id] = 0;
+  }
+  JsonObject* object = arena_.allocate_array<JsonObject>(1);
+  new (object) JsonObject();
+  object->members = members;
+  object->size = kept;
+  object->capacity = size;
+  build_index(*object);
+  return object;
+}
+
+JsonValue JsonDocument::make_string(std::string_view bytes) {
+  const char* data = arena_.copy_bytes(bytes.data(), bytes.size());
+  return JsonValue::make_string_ref(data, bytes.size(), bytes_are_plain(data, bytes.size()));
+}
+
+JsonValue JsonDocument::make_array(std::span<const JsonValue> items) {
+  JsonValue* copy = arena_.allocate_array<JsonValue>(items.size());
+  std::copy(items.begin(), items.end(), copy);
+  return JsonValue::make_array_ref(copy, items.size());
+}
+
+JsonObject* JsonDocument::make_object() {
+  JsonObject* object = arena_.allocate_array<JsonObject>(1);
+  new (object) JsonObject();
+  return object;
+}
+
+void JsonDocument::insert(JsonObject& object, std::string_view name, const JsonValue& value) {
+  const JsonKey* key = intern(name);
+  for (size_t i = 0; i < object.size && object.index == nullptr; ++i) {
+    if (object.members[i].key == key) {
+      object.members[i].value = value;
+      return;
+    }
+  }
+  if (object.index != nullptr) {
+    for (size_t slot = key->hash & object.index_mask;; slot = (slot + 1) & object.index_mask) {
+      uint32_t entry = object.index[slot];
+      if (entry == 0) break;
+      if (object.members[entry - 1].key == key) {
+        object.members[entry - 1].value = value;
+        return;
+      }
+    }
+  }
+  if (object.size == object.capacity) {
+    size_t capacity = object.capacity < 4 ? 4 : object.capacity * 2;
+    JsonMember* grown = arena_.allocate_array<JsonMember>(capacity);
+    std::copy(object.members, object.members + object.size, grown);
+    object.members = grown;
+    object.capacity = capacity;
+  }
+  object.members[object.size++] = JsonMember{key, value};
+  if (object.size > JsonObject::kIndexThreshold &&
+      (object.index == nullptr || object.index_mask + 1 < object.size * 2)) {
+    build_index(object);
+  } else if (object.index != nullptr) {
+    size_t slot = key->hash & object.index_mask;
+    while (object.index[slot] != 0) slot = (slot + 1) & object.index_mask;
+    object.index[slot] = static_cast<uint32_t>(object.size);
+  }
+}
+
+JsonValue JsonDocument::copy(const JsonValue& value) {
+  switch (value.kind()) {
+    case JsonKind::null:
+    case JsonKind::boolean:
+    case JsonKind::number: return value;
+    case JsonKind::string: {
+      const char* data = arena_.copy_bytes(value.string_data(), value.string_size());
+      return JsonValue::make_string_ref(data, value.string_size(), value.string_is_plain());
+    }
+    case JsonKind::array: {
+      auto items = value.as_array();
+      JsonValue* copy_items = arena_.allocate_array<JsonValue>(items.size());
+      for (size_t i = 0; i < items.size(); ++i) copy_items[i] = copy(items[i]);
+      return JsonValue::make_array_ref(copy_items, items.size());
+    }
+    case JsonKind::object: {
+      const JsonObject& source = value.as_object();
+      JsonMember* members = arena_.allocate_array<JsonMember>(source.size);
+      for (size_t i = 0; i < source.size; ++i) {
+        const JsonKey& k = *source.members[i].key;
+        members[i].key = intern(k.data, k.size, k.hash, false, k.plain);
+        members[i].value = copy(source.members[i].value);
+      }
+      return JsonValue::make_object_ref(adopt_members(members, source.size));
+    }
+  }
+  return value;
+}
+
+// ---------------------------------------------------------------- equality
+
+bool values_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case JsonKind::null: return true;
+    case JsonKind::boolean: return a.as_bool() == b.as_bool();
+    case JsonKind::number:
+      if (a.number_variant() != b.number_variant()) return false;
+      if (a.number_variant() == NumberVariant::floating) return a.as_double() == b.as_double();
+      return a.as_unsigned() == b.as_unsigned();
+    case JsonKind::string:
+      return a.string_size() == b.string_size() &&
+             std::memcmp(a.string_data(), b.string_data(), a.string_size()) == 0;
+    case JsonKind::array: {
+      auto x = a.as_array();
+      auto y = b.as_array();
+      if (x.size() != y.size()) return false;
+      for (size_t i = 0; i < x.size(); ++i) {
+        if (!values_equal(x[i], y[i])) return false;
+      }
+      return true;
+    }
+    case JsonKind::object: {
+      const JsonObject& x = a.as_object();
+      const JsonObject& y = b.as_object();
+      if (x.size != y.size) return false;
+      for (size_t i = 0; i < x.size; ++i) {
+        const JsonMember& m = x.members[i];
+        // Rows of one document usually share member order: try the same slot first.
+        const JsonValue* other =
+            y.members[i].key == m.key ? &y.members[i].value : y.find(*m.key);
+        if (other == nullptr || !values_equal(m.value, *other)) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace tamsel::json

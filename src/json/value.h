@@ -1,0 +1,224 @@
+// The JSON value tree: six kinds, three number variants, objects that keep
+// insertion order and unique keys.
+//
+// Values are small handles (16 bytes). Their content lives in a JsonDocument:
+// its arena holds arrays, objects and decoded strings, and its key table holds
+// every member name once. A string read from input without escapes points
+// straight into that input, so a document read by the reader borrows the
+// input text and must not outlive it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/arena.h"
+
+namespace tamsel::json {
+
+enum class JsonKind : uint8_t { null, boolean, number, string, array, object };
+
+enum class NumberVariant : uint8_t { unsigned_int, negative_int, floating };
+
+struct JsonNumber {
+  NumberVariant variant = NumberVariant::unsigned_int;
+  union {
+    uint64_t u;
+    int64_t i;  // negative_int: always below zero
+    double d;   // floating
+  };
+
+  JsonNumber() : u(0) {}
+  static JsonNumber from_unsigned(uint64_t v) {
+    JsonNumber n;
+    n.variant = NumberVariant::unsigned_int;
+    n.u = v;
+    return n;
+  }
+  static JsonNumber from_negative(int64_t v) {
+    JsonNumber n;
+    n.variant = NumberVariant::negative_int;
+    n.i = v;
+    return n;
+  }
+  static JsonNumber from_double(double v) {
+    JsonNumber n;
+    n.variant = NumberVariant::floating;
+    n.d = v;
+    return n;
+  }
+};
+
+class JsonDocument;
+
+// One interned member name. Within one document, equal names share one
+// JsonKey, so names compare by pointer; `id` numbers them densely from 0.
+struct JsonKey {
+  const char* data;
+  size_t size;
+  uint32_t hash;
+  uint32_t id;
+  const JsonDocument* owner;
+  bool plain;  // no byte needs escaping when written
+
+  std::string_view view() const { return {data, size}; }
+};
+
+struct JsonObject;
+struct JsonMember;
+
+class JsonValue {
+ public:
+  JsonValue() : meta_(static_cast<uint64_t>(JsonKind::null)), bits_(0) {}
+
+  static JsonValue make_null() { return JsonValue(); }
+  static JsonValue make_bool(bool b) { return JsonValue(JsonKind::boolean, b ? 1 : 0, 0, b ? 1 : 0); }
+  static JsonValue make_unsigned(uint64_t v) {
+    return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::unsigned_int), 0, v);
+  }
+  static JsonValue make_negative(int64_t v) {
+    return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::negative_int), 0,
+                     static_cast<uint64_t>(v));
+  }
+  static JsonValue make_double(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::floating), 0, bits);
+  }
+  static JsonValue make_number(const JsonNumber& n) {
+    switch (n.variant) {
+      case NumberVariant::unsigned_int: return make_unsigned(n.u);
+      case NumberVariant::negative_int: return make_negative(n.i);
+      case NumberVariant::floating: break;
+    }
+    return make_double(n.d);
+  }
+  // `plain`: the bytes contain no quote, backslash or control byte, so the
+  // writer can copy them as they are. The bytes are not copied.
+  static JsonValue make_string_ref(const char* data, size_t size, bool plain) {
+    return JsonValue(JsonKind::string, plain ? kPlainString : 0, size,
+                     reinterpret_cast<uint64_t>(data));
+  }
+  static JsonValue make_array_ref(const JsonValue* items, size_t size) {
+    return JsonValue(JsonKind::array, 0, size, reinterpret_cast<uint64_t>(items));
+  }
+  static JsonValue make_object_ref(const JsonObject* object) {
+    return JsonValue(JsonKind::object, 0, 0, reinterpret_cast<uint64_t>(object));
+  }
+
+  JsonKind kind() const { return static_cast<JsonKind>(meta_ & 0xff); }
+  bool is_null() const { return kind() == JsonKind::null; }
+  bool is_object() const { return kind() == JsonKind::object; }
+
+  bool as_bool() const { return bits_ != 0; }
+  NumberVariant number_variant() const { return static_cast<NumberVariant>(flags()); }
+  uint64_t as_unsigned() const { return bits_; }
+  int64_t as_negative() const { return static_cast<int64_t>(bits_); }
+  double as_double() const {
+    double d;
+    std::memcpy(&d, &bits_, sizeof d);
+    return d;
+  }
+  JsonNumber as_number() const;
+
+  const char* string_data() const { return reinterpret_cast<const char*>(bits_); }
+  size_t string_size() const { return size_field(); }
+  std::string_view as_string() const { return {string_data(), string_size()}; }
+  bool string_is_plain() const { return (flags() & kPlainString) != 0; }
+
+  std::span<const JsonValue> as_array() const {
+    return {reinterpret_cast<const JsonValue*>(bits_), size_field()};
+  }
+  const JsonObject& as_object() const { return *reinterpret_cast<const JsonObject*>(bits_); }
+
+ private:
+  static constexpr uint8_t kPlainString = 1;
+
+  JsonValue(JsonKind kind, uint8_t flags, uint64_t size, uint64_t bits)
+      : meta_(static_cast<uint64_t>(kind) | (static_cast<uint64_t>(flags) << 8) | (size << 16)),
+        bits_(bits) {}
+  uint8_t flags() const { return static_cast<uint8_t>(meta_ >> 8); }
+  size_t size_field() const { return static_cast<size_t>(meta_ >> 16); }
+
+  uint64_t meta_;  // kind | flags << 8 | size << 16 (sizes up to 2^48 - 1)
+  uint64_t bits_;  // number bits, or the address of the content
+};
+
+static_assert(sizeof(JsonValue) == 16);
+
+struct JsonMember {
+  const JsonKey* key;
+  JsonValue value;
+};
+
+// An object: members in insertion order, and for larger objects a hash index
+// from key to position (smaller ones are searched directly, which is faster).
+struct JsonObject {
+  JsonMember* members = nullptr;
+  size_t size = 0;
+  size_t capacity = 0;
+  uint32_t* index = nullptr;  // slots hold position + 1; 0 is empty
+  size_t index_mask = 0;
+
+  static constexpr size_t kIndexThreshold = 16;
+
+  std::span<const JsonMember> entries() const { return {members, size}; }
+  size_t count() const { return size; }
+  const JsonValue* find(std::string_view name) const;
+  const JsonValue* find(const JsonKey& key) const;
+};
+
+uint32_t hash_key_bytes(const char* data, size_t size);
+
+// Owns the storage of a tree of values: the arena and the key table.
+class JsonDocument {
+ public:
+  explicit JsonDocument(size_t first_chunk_bytes = 16 * 1024);
+  JsonDocument(const JsonDocument&) = delete;
+  JsonDocument& operator=(const JsonDocument&) = delete;
+
+  Arena& arena() { return arena_; }
+
+  // Returns the document's key for `name`, adding it if new. `borrow` lets the
+  // key point at `name` instead of a copy (its bytes must outlive the
+  // document); `plain` says no byte of it needs escaping.
+  const JsonKey* intern(const char* name, size_t size, uint32_t hash, bool borrow, bool plain);
+  const JsonKey* intern(std::string_view name);
+  const JsonKey* find_key(std::string_view name) const;
+  size_t key_count() const { return keys_.size(); }
+
+  // Builders; each copies what it is given into the document.
+  JsonValue make_string(std::string_view bytes);
+  JsonValue make_array(std::span<const JsonValue> items);
+  JsonObject* make_object();
+  // Inserts or replaces (a repeated key keeps its first position).
+  void insert(JsonObject& object, std::string_view key, const JsonValue& value);
+  // Deep copy of `value` (from any document) into this one.
+  JsonValue copy(const JsonValue& value);
+
+  // Finishes an object whose members were placed by the reader: merges
+  // repeated keys (the last value wins, at the first position) and builds the
+  // index when the object is large. `members` must be arena storage.
+  JsonObject* adopt_members(JsonMember* members, size_t size);
+
+ private:
+  void grow_key_table();
+  void build_index(JsonObject& object);
+
+  Arena arena_;
+  std::vector<JsonKey*> keys_;
+  std::vector<uint32_t> key_slots_;  // id + 1, 0 is empty
+  size_t key_mask_ = 0;
+  // Scratch for merging repeated keys in large objects: position + 1 by key id.
+  std::vector<uint32_t> position_by_key_;
+};
+
+// Equality of two values: kinds must match; numbers must have the same
+// variant and value (floats compare as IEEE doubles); objects ignore order.
+bool values_equal(const JsonValue& a, const JsonValue& b);
+
+}  // namespace tamsel::json

@@ -1,0 +1,227 @@
+#include "json/writer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "json/scan.h"
+
+namespace tamsel::json {
+
+namespace {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the digits of `v` ending just before `end`; returns the first digit.
+inline char* digits_backwards(uint64_t v, char* end) {
+  while (v >= 100) {
+    unsigned pair = static_cast<unsigned>(v % 100) * 2;
+    v /= 100;
+    end -= 2;
+    end[0] = kDigitPairs[pair];
+    end[1] = kDigitPairs[pair + 1];
+  }
+  if (v >= 10) {
+    unsigned pair = static_cast<unsigned>(v) * 2;
+    end -= 2;
+    end[0] = kDigitPairs[pair];
+    end[1] = kDigitPairs[pair + 1];
+  } else {
+    *--end = static_cast<char>('0' + v);
+  }
+  return end;
+}
+
+// What each byte becomes inside a string: 0 for itself, else the letter
+// after the backslash ('u' for the \u00XX form).
+struct EscapeTable {
+  char letter[256];
+  constexpr EscapeTable() : letter() {
+    for (int c = 0; c < 0x20; ++c) letter[c] = 'u';
+    letter['\b'] = 'b';
+    letter['\t'] = 't';
+    letter['\n'] = 'n';
+    letter['\f'] = 'f';
+    letter['\r'] = 'r';
+    letter['"'] = '"';
+    letter['\\'] = '\\';
+  }
+};
+constexpr EscapeTable kEscapes;
+
+void write_value(const JsonValue& value, ByteBuffer& out);
+
+void write_array(std::span<const JsonValue> items, ByteBuffer& out) {
+  out.push('[');
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i != 0) out.push(',');
+    write_value(items[i], out);
+  }
+  out.push(']');
+}
+
+void write_object(const JsonObject& object, ByteBuffer& out) {
+  out.push('{');
+  for (size_t i = 0; i < object.size; ++i) {
+    if (i != 0) out.push(',');
+    write_key(*object.members[i].key, out);
+    out.push(':');
+    write_value(object.members[i].value, out);
+  }
+  out.push('}');
+}
+
+void write_value(const JsonValue& value, ByteBuffer& out) {
+  switch (value.kind()) {
+    case JsonKind::null: out.append("null", 4); return;
+    case JsonKind::boolean:
+      if (value.as_bool()) {
+        out.append("true", 4);
+      } else {
+        out.append("false", 5);
+      }
+      return;
+    case JsonKind::number:
+      switch (value.number_variant()) {
+        case NumberVariant::unsigned_int: write_unsigned(value.as_unsigned(), out); return;
+        case NumberVariant::negative_int: write_negative(value.as_negative(), out); return;
+        case NumberVariant::floating: write_float(value.as_double(), out); return;
+      }
+      return;
+    case JsonKind::string: write_string_value(value, out); return;
+    case JsonKind::array: write_array(value.as_array(), out); return;
+    case JsonKind::object: write_object(value.as_object(), out); return;
+  }
+}
+
+}  // namespace
+
+void write_unsigned(uint64_t value, ByteBuffer& out) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* begin = digits_backwards(value, end);
+  out.append(begin, static_cast<size_t>(end - begin));
+}
+
+void write_negative(int64_t value, ByteBuffer& out) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  // The magnitude of INT64_MIN does not fit in int64_t; negate as unsigned.
+  char* begin = digits_backwards(0 - static_cast<uint64_t>(value), end);
+  *--begin = '-';
+  out.append(begin, static_cast<size_t>(end - begin));
+}
+
+void write_float(double value, ByteBuffer& out) {
+  if (!std::isfinite(value)) {
+    out.append("null", 4);
+    return;
+  }
+  if (value == 0) {
+    if (std::signbit(value)) {
+      out.append("-0.0", 4);
+    } else {
+      out.append("0.0", 3);
+    }
+    return;
+  }
+  // Shortest round-trip digits, nearest when several qualify, in the
+  // scientific form d[.ddd]e±XX; then laid out again below.
+  char sci[40];
+  auto result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  const char* p = sci;
+  char* out_start = out.room(40);
+  char* w = out_start;
+  if (*p == '-') {
+    *w++ = '-';
+    ++p;
+  }
+  char digits[24];
+  int n = 0;
+  digits[n++] = *p++;
+  if (*p == '.') {
+    ++p;
+    while (*p != 'e') digits[n++] = *p++;
+  }
+  while (n > 1 && digits[n - 1] == '0') --n;
+  ++p;  // 'e'
+  bool negative_exponent = *p == '-';
+  ++p;
+  int exponent = 0;
+  while (p < result.ptr) exponent = exponent * 10 + (*p++ - '0');
+  if (negative_exponent) exponent = -exponent;
+
+  if (exponent >= -5 && exponent <= 15) {
+    if (n - 1 <= exponent) {
+      std::memcpy(w, digits, static_cast<size_t>(n));
+      w += n;
+      for (int i = 0; i < exponent + 1 - n; ++i) *w++ = '0';
+      *w++ = '.';
+      *w++ = '0';
+    } else if (exponent >= 0) {
+      std::memcpy(w, digits, static_cast<size_t>(exponent + 1));
+      w += exponent + 1;
+      *w++ = '.';
+      std::memcpy(w, digits + exponent + 1, static_cast<size_t>(n - exponent - 1));
+      w += n - exponent - 1;
+    } else {
+      *w++ = '0';
+      *w++ = '.';
+      for (int i = 0; i < -exponent - 1; ++i) *w++ = '0';
+      std::memcpy(w, digits, static_cast<size_t>(n));
+      w += n;
+    }
+  } else {
+    *w++ = digits[0];
+    if (n > 1) {
+      *w++ = '.';
+      std::memcpy(w, digits + 1, static_cast<size_t>(n - 1));
+      w += n - 1;
+    }
+    *w++ = 'e';
+    *w++ = exponent < 0 ? '-' : '+';
+    unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+    char buf[8];
+    char* end = buf + sizeof buf;
+    char* begin = digits_backwards(magnitude, end);
+    std::memcpy(w, begin, static_cast<size_t>(end - begin));
+    w += end - begin;
+  }
+  out.advance(static_cast<size_t>(w - out_start));
+}
+
+void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
+  out.push('"');
+  const char* p = data;
+  const char* end = data + size;
+  while (p < end) {
+    const char* stop = find_string_special(p, end);
+    out.append(p, static_cast<size_t>(stop - p));
+    if (stop == end) break;
+    unsigned char c = static_cast<unsigned char>(*stop);
+    char letter = kEscapes.letter[c];
+    if (letter == 'u') {
+      static constexpr char hex[] = "0123456789abcdef";
+      char esc[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+      out.append(esc, 6);
+    } else {
+      char esc[2] = {'\\', letter};
+      out.append(esc, 2);
+    }
+    p = stop + 1;
+  }
+  out.push('"');
+}
+
+void write_compact(const JsonValue& value, ByteBuffer& out) { write_value(value, out); }
+
+std::string compact_text(const JsonValue& value) {
+  ByteBuffer buffer;
+  write_compact(value, buffer);
+  return std::string(buffer.view());
+}
+
+}  // namespace tamsel::json

@@ -1,0 +1,50 @@
+#include "support/fault.h"
+
+#include <pthread.h>
+
+#include <cstdio>
+#include <string>
+
+namespace tamsel {
+
+namespace {
+
+std::string thread_label() {
+  char name[64] = {0};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
+    return "<unnamed>";
+  }
+  return name;
+}
+
+}  // namespace
+
+void report_fault(const std::optional<std::string>& text, const std::source_location& where) noexcept {
+  try {
+    std::string line = "thread '" + thread_label() + "' hit an internal fault at " +
+                       where.file_name() + ":" + std::to_string(where.line()) + ":" +
+                       std::to_string(where.column()) + ":\n" +
+                       (text ? *text : std::string("(no message)")) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  } catch (...) {
+    // Out of memory while describing a fault: a short fixed line still goes out.
+    static const char fallback[] = "internal fault (report could not be formatted)\n";
+    std::fwrite(fallback, 1, sizeof fallback - 1, stderr);
+  }
+}
+
+void raise_fault(std::string_view text, std::source_location where) {
+  std::optional<std::string> owned{std::string(text)};
+  report_fault(owned, where);
+  throw InternalFault(std::move(owned));
+}
+
+void raise_fault_without_text(std::source_location where) {
+  report_fault(std::nullopt, where);
+  throw InternalFault(std::nullopt);
+}
+
+void resume_fault(std::string text) { throw InternalFault(std::move(text)); }
+
+}  // namespace tamsel

@@ -1,0 +1,163 @@
+#include "transform/columnarize.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "json/reader.h"
+#include "json/value.h"
+#include "json/writer.h"
+
+namespace tamsel {
+
+namespace {
+
+using json::JsonKey;
+using json::JsonMember;
+using json::JsonObject;
+using json::JsonValue;
+using json::NumberVariant;
+
+constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+
+// Whether the double `d` is exactly the integer held by `integer`.
+bool float_equals_integer(double d, const JsonValue& integer) {
+  if (d != std::trunc(d)) return false;  // fractional, or NaN
+  if (integer.number_variant() == NumberVariant::unsigned_int) {
+    // 18446744073709551616.0 is 2^64, the first double past the range.
+    return d >= 0.0 && d < 18446744073709551616.0 && static_cast<uint64_t>(d) == integer.as_unsigned();
+  }
+  return d >= -9223372036854775808.0 && d < 0.0 && static_cast<int64_t>(d) == integer.as_negative();
+}
+
+// Two numbers that are whole row values are equal when they have the same
+// mathematical value, whatever their variants: 1 equals 1.0 and 0 equals
+// -0.0, but two different integers never compare equal, however large.
+bool numbers_same_value(const JsonValue& a, const JsonValue& b) {
+  NumberVariant va = a.number_variant();
+  NumberVariant vb = b.number_variant();
+  if (va == vb) {
+    if (va == NumberVariant::floating) return a.as_double() == b.as_double();
+    return a.as_unsigned() == b.as_unsigned();
+  }
+  if (va == NumberVariant::floating) return float_equals_integer(a.as_double(), b);
+  if (vb == NumberVariant::floating) return float_equals_integer(b.as_double(), a);
+  return false;  // a negative integer never equals an unsigned one
+}
+
+bool row_values_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.kind() == json::JsonKind::number && b.kind() == json::JsonKind::number) {
+    return numbers_same_value(a, b);
+  }
+  return json::values_equal(a, b);
+}
+
+// What one pass over the rows learns about a column.
+struct Column {
+  const JsonKey* key;
+  const JsonValue* first;  // row 0's value, when row 0 has the member
+  uint64_t rows_matching;  // rows holding a value equal to `first`
+  bool has_value;          // some row holds a non-null value
+  bool may_be_constant;
+};
+
+}  // namespace
+
+TransformOutcome columnarize_json(std::string_view payload) {
+  json::ParseOutcome parsed = json::parse_row_array(payload);
+  if (!parsed.ok()) {
+    return TransformOutcome::failure("invalid row-oriented JSON: " + json::describe(parsed.error()));
+  }
+  std::span<const JsonValue> rows = parsed.rows().rows();
+  for (const JsonValue& row : rows) {
+    if (!row.is_object()) {
+      return TransformOutcome::failure("expected a JSON object row, got: " + json::compact_text(row));
+    }
+  }
+  const json::JsonDocument& document = parsed.rows().document();
+
+  // One pass: columns in first-seen order, which of them hold any value, and
+  // which still agree with row 0 in every row so far. Names are interned per
+  // document, so a member's column is found through its key's id.
+  std::vector<uint32_t> column_of_key(document.key_count(), kNone);
+  std::vector<Column> columns;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (const JsonMember& member : rows[r].as_object().entries()) {
+      uint32_t& slot = column_of_key[member.key->id];
+      if (slot == kNone) {
+        slot = static_cast<uint32_t>(columns.size());
+        bool in_first_row = r == 0;
+        columns.push_back(Column{member.key, in_first_row ? &member.value : nullptr, 0, false,
+                                 in_first_row && !member.value.is_null()});
+      }
+      Column& column = columns[slot];
+      if (!member.value.is_null()) column.has_value = true;
+      if (column.may_be_constant) {
+        if (r == 0 || row_values_equal(member.value, *column.first)) {
+          ++column.rows_matching;
+        } else {
+          column.may_be_constant = false;
+        }
+      }
+    }
+  }
+
+  // A constant needs two rows or more, all holding (not lacking) row 0's value.
+  const bool constants_allowed = rows.size() >= 2;
+  auto is_constant = [&](const Column& c) {
+    return constants_allowed && c.may_be_constant && c.rows_matching == rows.size();
+  };
+
+  // Column position of each varying column in the row arrays, by key id.
+  std::vector<uint32_t> cell_of_key(document.key_count(), kNone);
+  uint32_t cell_count = 0;
+  for (const Column& column : columns) {
+    if (column.has_value && !is_constant(column)) cell_of_key[column.key->id] = cell_count++;
+  }
+
+  json::ByteBuffer out;
+  out.reserve(payload.size() / 2 + 64);
+  out.append(R"({"columns":[)");
+  bool first = true;
+  for (const Column& column : columns) {
+    if (cell_of_key[column.key->id] == kNone) continue;
+    if (!first) out.push(',');
+    first = false;
+    json::write_key(*column.key, out);
+  }
+  out.append(R"(],"rows":[)");
+  std::vector<const JsonValue*> cells(cell_count, nullptr);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (r != 0) out.push(',');
+    out.push('[');
+    for (const JsonMember& member : rows[r].as_object().entries()) {
+      uint32_t cell = cell_of_key[member.key->id];
+      if (cell != kNone) cells[cell] = &member.value;
+    }
+    for (uint32_t i = 0; i < cell_count; ++i) {
+      if (i != 0) out.push(',');
+      if (cells[i] != nullptr) {
+        json::write_compact(*cells[i], out);
+        cells[i] = nullptr;
+      } else {
+        out.append("null", 4);
+      }
+    }
+    out.push(']');
+  }
+  out.append(R"(],"constants":{)");
+  first = true;
+  for (const Column& column : columns) {
+    if (!column.has_value || !is_constant(column)) continue;
+    if (!first) out.push(',');
+    first = false;
+    json::write_key(*column.key, out);
+    out.push(':');
+    json::write_compact(*column.first, out);
+  }
+  out.append("}}");
+  return TransformOutcome::success(std::move(out));
+}
+
+}  // namespace tamsel
