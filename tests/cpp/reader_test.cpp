@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json/reader.h"
+#include "json/writer.h"
+#include "test_support.h"
+
+namespace tamsel::json {
+namespace {
+
+using tamsel::testing::parse;
+using tamsel::testing::parse_value;
+
+struct Rejected {
+  std::string input;
+  std::string message;
+  uint64_t line;
+  uint64_t column;
+};
+
+void PrintTo(const Rejected& r, std::ostream* os) { *os << "input " << ::testing::PrintToString(r.input); }
+
+class RejectedInput : public ::testing::TestWithParam<Rejected> {};
+
+TEST_P(RejectedInput, GivesMessageAndPosition) {
+  const Rejected& want = GetParam();
+  auto parsed = parse(want.input);
+  ASSERT_FALSE(parsed.outcome.ok());
+  const JsonError& got = parsed.outcome.error();
+  EXPECT_EQ(got.message, want.message);
+  EXPECT_EQ(got.line, want.line);
+  EXPECT_EQ(got.column, want.column);
+}
+
+const std::string kControl = "control character (\\u0000-\\u001F) found while parsing a string";
+
+INSTANTIATE_TEST_SUITE_P(
+    Syntax, RejectedInput,
+    ::testing::Values(
+        Rejected{"", "EOF while parsing a value", 1, 0},
+        Rejected{"   \n  ", "EOF while parsing a value", 2, 2},
+        Rejected{"[", "EOF while parsing a list", 1, 1},
+        Rejected{"[1", "EOF while parsing a list", 1, 2},
+        Rejected{"[1,", "EOF while parsing a value", 1, 3},
+        Rejected{"[1,]", "trailing comma", 1, 4},
+        Rejected{"[1 2]", "expected `,` or `]`", 1, 4},
+        Rejected{"[1x]", "expected `,` or `]`", 1, 3},
+        Rejected{"[nullx]", "expected `,` or `]`", 1, 6},
+        Rejected{"[{}] x", "trailing characters", 1, 6},
+        Rejected{"[]\n]", "trailing characters", 2, 1},
+        Rejected{"]", "expected value", 1, 1},
+        Rejected{"[+1]", "expected value", 1, 2},
+        Rejected{"[.5]", "expected value", 1, 2},
+        Rejected{"[NaN]", "expected value", 1, 2},
+        Rejected{"\xef\xbb\xbf[]", "expected value", 1, 1},
+        Rejected{"[tru]", "expected ident", 1, 5},
+        Rejected{"[nul", "EOF while parsing a value", 1, 4},
+        Rejected{"tru", "EOF while parsing a value", 1, 3},
+        Rejected{"[{", "EOF while parsing an object", 1, 2},
+        Rejected{"[{\"a\"", "EOF while parsing an object", 1, 5},
+        Rejected{"[{\"a\":1", "EOF while parsing an object", 1, 7},
+        Rejected{"[{\"a\":1,", "EOF while parsing a value", 1, 8},
+        Rejected{"[{\"a\" 1}]", "expected `:`", 1, 7},
+        Rejected{"[{\"a\":1 \"b\"}]", "expected `,` or `}`", 1, 9},
+        Rejected{"[{1:2}]", "key must be a string", 1, 3},
+        Rejected{"[{\"a\":1,2}]", "key must be a string", 1, 9},
+        Rejected{"[{\"a\":1,}]", "trailing comma", 1, 9},
+        Rejected{"[{\"a\":1, \n }]", "trailing comma", 2, 2}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, RejectedInput,
+    ::testing::Values(Rejected{"[01]", "invalid number", 1, 3},
+                      Rejected{"[-]", "invalid number", 1, 3},
+                      Rejected{"[-", "EOF while parsing a value", 1, 2},
+                      Rejected{"[1.]", "invalid number", 1, 4},
+                      Rejected{"[1.", "EOF while parsing a value", 1, 3},
+                      Rejected{"[1.e5]", "invalid number", 1, 4},
+                      Rejected{"[1e]", "invalid number", 1, 4},
+                      Rejected{"[1e+]", "invalid number", 1, 5},
+                      Rejected{"[1e-", "EOF while parsing a value", 1, 4},
+                      Rejected{"[1.5e400]", "number out of range", 1, 8},
+                      Rejected{"[1e400]", "number out of range", 1, 6},
+                      Rejected{"[1e99999999999]", "number out of range", 1, 13},
+                      Rejected{"[-1e309]", "number out of range", 1, 7}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, RejectedInput,
+    ::testing::Values(
+        Rejected{"[\"a", "EOF while parsing a string", 1, 3},
+        Rejected{"[\"\\", "EOF while parsing a string", 1, 3},
+        Rejected{"[\"a\nb\"]", kControl, 2, 0},
+        Rejected{std::string("[\"\x01\"]"), kControl, 1, 3},
+        Rejected{std::string("[\"\0\"]", 5), kControl, 1, 3},
+        Rejected{"[\"\\x\"]", "invalid escape", 1, 4},
+        Rejected{"[\"\\u12\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u12", "EOF while parsing a string", 1, 6},
+        Rejected{"[\"\\uDC00\"]", "lone leading surrogate in hex escape", 1, 8},
+        Rejected{"[\"\\uD800x\"]", "unexpected end of hex escape", 1, 9},
+        Rejected{"[\"\\uD800\\x\"]", "unexpected end of hex escape", 1, 10},
+        Rejected{"[\"\\uD800", "EOF while parsing a string", 1, 8},
+        Rejected{"[\"\\uD800\\u0041\"]", "lone leading surrogate in hex escape", 1, 14},
+        Rejected{"[\"\\uD800\\uZZZZ\"]", "invalid escape", 1, 14},
+        Rejected{"[\"\xff\"]", "invalid unicode code point", 1, 4},
+        Rejected{"[\"\xc0\xaf\"]", "invalid unicode code point", 1, 5},
+        Rejected{"[\"\xed\xa0\x80\"]", "invalid unicode code point", 1, 6},
+        Rejected{"[\"\xf4\x90\x80\x80\"]", "invalid unicode code point", 1, 7},
+        Rejected{"[\"\xe2\x82\"]", "invalid unicode code point", 1, 5},
+        Rejected{"[\"\\n\xe2\x82\"]", "invalid unicode code point", 1, 7},
+        Rejected{"[{\"\xff\":1}]", "invalid unicode code point", 1, 5}));
+
+INSTANTIATE_TEST_SUITE_P(
+    TopLevelType, RejectedInput,
+    ::testing::Values(
+        Rejected{"{}", "invalid type: map, expected a sequence", 1, 0},
+        Rejected{" \n {\"a\":1}", "invalid type: map, expected a sequence", 2, 1},
+        Rejected{"\"ab\"", "invalid type: string \"ab\", expected a sequence", 1, 4},
+        Rejected{"5", "invalid type: integer `5`, expected a sequence", 1, 1},
+        Rejected{"1x", "invalid type: integer `1`, expected a sequence", 1, 1},
+        Rejected{"-7 ", "invalid type: integer `-7`, expected a sequence", 1, 2},
+        Rejected{"1.5", "invalid type: floating point `1.5`, expected a sequence", 1, 3},
+        Rejected{"-0", "invalid type: floating point `-0.0`, expected a sequence", 1, 2},
+        Rejected{"1e16", "invalid type: floating point `1e+16`, expected a sequence", 1, 4},
+        Rejected{"null", "invalid type: null, expected a sequence", 1, 4},
+        Rejected{"true", "invalid type: boolean `true`, expected a sequence", 1, 4},
+        Rejected{"false", "invalid type: boolean `false`, expected a sequence", 1, 5},
+        Rejected{"\"\\u0000'\\t\\\"\\\\\"",
+                 "invalid type: string \"\\0'\\t\\\"\\\\\", expected a sequence", 1, 15},
+        Rejected{"\"\x7f\xc3\xa9\xcc\x80\xc2\xa0\xee\x80\x80\\u001f\"",
+                 "invalid type: string \"\\u{7f}\xc3\xa9\\u{300}\\u{a0}\\u{e000}\\u{1f}\", expected a sequence",
+                 1, 18},
+        Rejected{"\"a", "EOF while parsing a string", 1, 2}));
+
+TEST(Reader, DescribeAppendsThePosition) {
+  EXPECT_EQ(describe(JsonError{"trailing comma", 1, 4}), "trailing comma at line 1 column 4");
+}
+
+TEST(Reader, AcceptsEmptyArraysAndSurroundingWhitespace) {
+  for (const char* text : {"[]", "[ ]", " \t\r\n[]", "[{}] \t\r\n "}) {
+    auto parsed = parse(text);
+    ASSERT_TRUE(parsed.outcome.ok()) << text;
+  }
+  EXPECT_EQ(parse("[ ]").outcome.rows().rows().size(), 0u);
+}
+
+TEST(Reader, NestingStopsAtLevel128) {
+  auto deepest = parse(std::string(127, '[') + std::string(127, ']'));
+  ASSERT_TRUE(deepest.outcome.ok());
+  EXPECT_EQ(compact_text(deepest.first()), std::string(126, '[') + std::string(126, ']'));
+
+  auto too_deep = parse(std::string(128, '['));
+  ASSERT_FALSE(too_deep.outcome.ok());
+  EXPECT_EQ(too_deep.outcome.error().message, "recursion limit exceeded");
+  EXPECT_EQ(too_deep.outcome.error().column, 128u);
+
+  std::string objects;
+  for (int i = 0; i < 127; ++i) objects += "{\"a\":";
+  auto too_deep_objects = parse("[" + objects + "1" + std::string(127, '}') + "]");
+  ASSERT_FALSE(too_deep_objects.outcome.ok());
+  EXPECT_EQ(too_deep_objects.outcome.error().message, "recursion limit exceeded");
+  EXPECT_EQ(too_deep_objects.outcome.error().column, 1 + 5 * 126 + 1u);
+}
+
+struct ReadBack {
+  std::string literal;
+  NumberVariant variant;
+  std::string written;
+};
+
+class NumberReadBack : public ::testing::TestWithParam<ReadBack> {};
+
+TEST_P(NumberReadBack, HasVariantAndText) {
+  auto parsed = parse_value(GetParam().literal);
+  ASSERT_TRUE(parsed.outcome.ok()) << GetParam().literal;
+  ASSERT_EQ(parsed.first().kind(), JsonKind::number);
+  EXPECT_EQ(parsed.first().number_variant(), GetParam().variant);
+  EXPECT_EQ(compact_text(parsed.first()), GetParam().written);
+}
+
+constexpr auto U = NumberVariant::unsigned_int;
+constexpr auto N = NumberVariant::negative_int;
+constexpr auto F = NumberVariant::floating;
+
+INSTANTIATE_TEST_SUITE_P(
+    Literals, NumberReadBack,
+    ::testing::Values(ReadBack{"0", U, "0"}, ReadBack{"-0", F, "-0.0"},
+                      ReadBack{"18446744073709551615", U, "18446744073709551615"},
+                      ReadBack{"18446744073709551616", F, "1.8446744073709552e+19"},
+                      ReadBack{"-9223372036854775808", N, "-9223372036854775808"},
+                      ReadBack{"-9223372036854775809", F, "-9.223372036854776e+18"},
+                      ReadBack{"-1", N, "-1"}, ReadBack{"1.0", F, "1.0"}, ReadBack{"1E2", F, "100.0"},
+                      ReadBack{"0.1", F, "0.1"}, ReadBack{"3e23", F, "2.9999999999999997e+23"},
+                      ReadBack{"1e16", F, "1e+16"}, ReadBack{"0.000001", F, "1e-6"},
+                      ReadBack{"1e15", F, "1000000000000000.0"}, ReadBack{"1.5e-5", F, "0.000015"},
+                      ReadBack{"1e-5", F, "0.00001"}, ReadBack{"1.5e-7", F, "1.5e-7"},
+                      ReadBack{"123.456", F, "123.456"}, ReadBack{"-2.5E+0", F, "-2.5"},
+                      ReadBack{"1e-400", F, "0.0"}, ReadBack{"-1e-400", F, "-0.0"},
+                      ReadBack{"0e999999999999", F, "0.0"}, ReadBack{"1e-99999999999", F, "0.0"},
+                      ReadBack{"5e-324", F, "5e-324"},
+                      ReadBack{"12345678901234567890123", F, "1.2345678901234568e+22"},
+                      ReadBack{"18446744073709551619.5", F, "1.8446744073709552e+19"},
+                      ReadBack{"0.30000000000000000000001", F, "0.3"}));
+
+TEST(Reader, RepeatedKeyKeepsFirstPositionAndLastValue) {
+  auto small = parse_value(R"({"a":1,"b":2,"a":3})");
+  ASSERT_TRUE(small.outcome.ok());
+  EXPECT_EQ(compact_text(small.first()), R"({"a":3,"b":2})");
+
+  // Past the size where objects get a hash index.
+  std::string members, expected;
+  for (int i = 0; i < 40; ++i) {
+    members += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    expected += "\"k" + std::to_string(i) + "\":" + (i == 7 ? "\"last\"" : std::to_string(i)) + ",";
+  }
+  auto large = parse_value("{" + members + "\"k7\":\"last\"}");
+  ASSERT_TRUE(large.outcome.ok());
+  expected.pop_back();
+  EXPECT_EQ(compact_text(large.first()), "{" + expected + "}");
+  const JsonObject& object = large.first().as_object();
+  ASSERT_NE(object.find("k7"), nullptr);
+  EXPECT_EQ(object.find("k7")->as_string(), "last");
+  EXPECT_EQ(object.find("k39")->as_unsigned(), 39u);
+  EXPECT_EQ(object.find("k40"), nullptr);
+}
+
+TEST(Reader, DecodesEscapesAndSurrogatePairs) {
+  auto parsed = parse_value(R"("\"\\\/\b\f\n\r\t\u00e9\uD83D\uDE00\u0000")");
+  ASSERT_TRUE(parsed.outcome.ok());
+  EXPECT_EQ(parsed.first().as_string(),
+            std::string("\"\\/\b\f\n\r\t\xc3\xa9\xf0\x9f\x98\x80", 14) + std::string(1, '\0'));
+  auto keys = parse_value(R"({"\u0061":1,"a":2})");
+  ASSERT_TRUE(keys.outcome.ok());
+  EXPECT_EQ(compact_text(keys.first()), R"({"a":2})");
+}
+
+}  // namespace
+}  // namespace tamsel::json

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "json/value.h"
+#include "json/writer.h"
+#include "test_support.h"
+
+namespace tamsel::json {
+namespace {
+
+using tamsel::testing::parse_value;
+
+struct FloatText {
+  double value;
+  std::string text;
+};
+
+class FloatWriting : public ::testing::TestWithParam<FloatText> {};
+
+TEST_P(FloatWriting, UsesShortestDigitsAndFixedLayout) {
+  EXPECT_EQ(compact_text(JsonValue::make_double(GetParam().value)), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FloatWriting,
+    ::testing::Values(FloatText{0.0, "0.0"}, FloatText{-0.0, "-0.0"}, FloatText{1.0, "1.0"},
+                      FloatText{100.0, "100.0"}, FloatText{1e15, "1000000000000000.0"},
+                      FloatText{1e16, "1e+16"}, FloatText{12.5, "12.5"}, FloatText{123.456, "123.456"},
+                      FloatText{0.5, "0.5"}, FloatText{0.001, "0.001"}, FloatText{1e-5, "0.00001"},
+                      FloatText{1.5e-5, "0.000015"}, FloatText{1e-6, "1e-6"}, FloatText{1.5e-7, "1.5e-7"},
+                      FloatText{-2.5, "-2.5"}, FloatText{1.2345678901234567e19, "1.2345678901234567e+19"},
+                      FloatText{DBL_MAX, "1.7976931348623157e+308"}, FloatText{5e-324, "5e-324"},
+                      FloatText{0.1 + 0.2, "0.30000000000000004"}, FloatText{-1e-300, "-1e-300"},
+                      FloatText{123456789012345.6, "123456789012345.6"},
+                      FloatText{std::numeric_limits<double>::quiet_NaN(), "null"},
+                      FloatText{std::numeric_limits<double>::infinity(), "null"}));
+
+TEST(Writer, Integers) {
+  EXPECT_EQ(compact_text(JsonValue::make_unsigned(0)), "0");
+  EXPECT_EQ(compact_text(JsonValue::make_unsigned(UINT64_MAX)), "18446744073709551615");
+  EXPECT_EQ(compact_text(JsonValue::make_negative(INT64_MIN)), "-9223372036854775808");
+  EXPECT_EQ(compact_text(JsonValue::make_negative(-42)), "-42");
+}
+
+TEST(Writer, EscapesOnlyQuoteBackslashAndControls) {
+  JsonDocument doc;
+  std::string raw = "\x01\x1f\x7f/\xc3\xa9\"\\\b\f\n\r\t";
+  raw += '\0';
+  EXPECT_EQ(compact_text(doc.make_string(raw)),
+            "\"\\u0001\\u001f\x7f/\xc3\xa9\\\"\\\\\\b\\f\\n\\r\\t\\u0000\"");
+  // A long plain run around one escape exercises the wide scan.
+  std::string long_run(100, 'x');
+  EXPECT_EQ(compact_text(doc.make_string(long_run + "\n" + long_run)),
+            "\"" + long_run + "\\n" + long_run + "\"");
+}
+
+TEST(Writer, CompactContainersKeepMemberOrder) {
+  JsonDocument doc;
+  JsonObject* object = doc.make_object();
+  doc.insert(*object, "z", JsonValue::make_null());
+  doc.insert(*object, "a\"", JsonValue::make_bool(true));
+  JsonValue items[] = {JsonValue::make_bool(false), JsonValue::make_object_ref(doc.make_object())};
+  doc.insert(*object, "list", doc.make_array(items));
+  doc.insert(*object, "z", JsonValue::make_unsigned(1));
+  EXPECT_EQ(compact_text(JsonValue::make_object_ref(object)), R"({"z":1,"a\"":true,"list":[false,{}]})");
+  EXPECT_EQ(compact_text(doc.make_array({})), "[]");
+}
+
+struct EqualityCase {
+  std::string a;
+  std::string b;
+  bool equal;
+};
+
+class Equality : public ::testing::TestWithParam<EqualityCase> {};
+
+TEST_P(Equality, ComparesKindsVariantsAndMembers) {
+  auto a = parse_value(GetParam().a);
+  auto b = parse_value(GetParam().b);
+  ASSERT_TRUE(a.outcome.ok() && b.outcome.ok());
+  EXPECT_EQ(values_equal(a.first(), b.first()), GetParam().equal);
+  EXPECT_EQ(values_equal(b.first(), a.first()), GetParam().equal);
+}
+
+std::string wide_object(bool reversed) {
+  std::string s = "{";
+  for (int i = 0; i < 30; ++i) {
+    int k = reversed ? 29 - i : i;
+    s += (i ? ",\"m" : "\"m") + std::to_string(k) + "\":[" + std::to_string(k) + "]";
+  }
+  return s + "}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Equality,
+    ::testing::Values(EqualityCase{"1", "1.0", false}, EqualityCase{"0.0", "-0.0", true},
+                      EqualityCase{"0", "-0", false}, EqualityCase{"-1", "-1", true},
+                      EqualityCase{"1", "2", false}, EqualityCase{"null", "null", true},
+                      EqualityCase{"true", "false", false}, EqualityCase{"null", "false", false},
+                      EqualityCase{"\"a\"", "\"\\u0061\"", true}, EqualityCase{"\"a\"", "\"ab\"", false},
+                      EqualityCase{"[1,2]", "[2,1]", false}, EqualityCase{"[1,2]", "[1,2]", true},
+                      EqualityCase{"[1]", "[1,1]", false}, EqualityCase{"[1]", "[1.0]", false},
+                      EqualityCase{R"({"a":1,"b":2})", R"({"b":2,"a":1})", true},
+                      EqualityCase{R"({"a":1})", R"({"a":1,"b":2})", false},
+                      EqualityCase{R"({"a":1,"a":2})", R"({"a":2})", true},
+                      EqualityCase{R"({"a":1})", R"({"b":1})", false},
+                      EqualityCase{wide_object(false), wide_object(true), true},
+                      EqualityCase{wide_object(false), "{}", false}));
+
+TEST(Document, DeepCopyMatchesAndOwnsItsContent) {
+  auto source = parse_value(wide_object(false));
+  ASSERT_TRUE(source.outcome.ok());
+  JsonDocument copy_home;
+  JsonValue copy = copy_home.copy(source.first());
+  EXPECT_TRUE(values_equal(copy, source.first()));
+  EXPECT_EQ(compact_text(copy), compact_text(source.first()));
+  source.text->assign(source.text->size(), ' ');  // the copy must not borrow the input
+  EXPECT_EQ(copy.as_object().find("m3")->as_array()[0].as_unsigned(), 3u);
+}
+
+}  // namespace
+}  // namespace tamsel::json
