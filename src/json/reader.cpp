@@ -82,6 +82,8 @@ class Reader {
   bool read_object(JsonValue& out);
   bool read_literal(const char* word, size_t length);
   bool read_string(StringPiece& out);
+  bool read_key(size_t position, const JsonKey*& key);
+  bool key_matches_here(const JsonKey& key) const;
   bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
   bool read_escape(bool& plain, bool& high);
   bool read_hex_unit(const char* u, uint32_t& unit);
@@ -96,6 +98,10 @@ class Reader {
   std::vector<JsonValue> values_;    // elements of the arrays being read
   std::vector<JsonMember> members_;  // members of the objects being read
   std::string scratch_;              // content of a string with escapes
+  // The key met last at each nesting level and member position: objects of
+  // one level usually repeat their names in order, so most keys are found by
+  // comparing the input with this guess instead of scanning and hashing.
+  std::vector<const JsonKey*> key_guess_[kMaxDepth + 1];
 
   const char* message_ = nullptr;
   std::string owned_message_;  // for messages built at run time
@@ -275,13 +281,10 @@ bool Reader::read_object(JsonValue& out) {
   if (p_ == end_) return fail_eof("EOF while parsing an object");
   if (*p_ != '}') {
     if (*p_ != '"') return fail_at("key must be a string", p_);
-    for (;;) {
+    for (size_t position = 0;; ++position) {
       ++p_;  // the key's opening quote
-      StringPiece name;
-      if (!read_string(name)) return false;
-      const JsonKey* key =
-          doc_.intern(name.data, name.size, hash_key_bytes(name.data, name.size), name.borrowed,
-                      name.plain);
+      const JsonKey* key;
+      if (!read_key(position, key)) return false;
       skip_space();
       if (p_ == end_) return fail_eof("EOF while parsing an object");
       if (*p_ != ':') return fail_at("expected `:`", p_);
@@ -307,6 +310,45 @@ bool Reader::read_object(JsonValue& out) {
   members_.resize(base);
   ++depth_;
   out = JsonValue::make_object_ref(doc_.adopt_members(members, count));
+  return true;
+}
+
+// Whether the input here is exactly `key`'s text and its closing quote.
+bool Reader::key_matches_here(const JsonKey& key) const {
+  size_t n = key.size;
+  size_t left = static_cast<size_t>(end_ - p_);
+  if (!key.plain || left <= n || p_[n] != '"') return false;
+  if (n <= 8 && left >= 8) {
+    uint64_t w;
+    std::memcpy(&w, p_, 8);
+    uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+    return (w & mask) == key.head;
+  }
+  if (n > 8 && n <= 16) {
+    uint64_t a, b;
+    std::memcpy(&a, p_, 8);
+    std::memcpy(&b, p_ + n - 8, 8);
+    return a == key.head && b == key.tail;
+  }
+  return std::memcmp(p_, key.data, n) == 0;
+}
+
+// After the key's opening quote; `position` is the member's place in its object.
+bool Reader::read_key(size_t position, const JsonKey*& key) {
+  std::vector<const JsonKey*>& guesses = key_guess_[depth_];
+  if (position < guesses.size() && key_matches_here(*guesses[position])) {
+    key = guesses[position];
+    p_ += key->size + 1;
+    return true;
+  }
+  StringPiece name;
+  if (!read_string(name)) return false;
+  key = doc_.intern(name.data, name.size, hash_key_bytes(name.data, name.size), name.borrowed, name.plain);
+  if (position < guesses.size()) {
+    guesses[position] = key;
+  } else {
+    guesses.push_back(key);
+  }
   return true;
 }
 

@@ -84,7 +84,7 @@ const JsonValue* JsonObject::find(const JsonKey& key) const {
 
 const JsonValue* JsonObject::find(std::string_view name) const {
   JsonKey probe{name.data(), name.size(), hash_key_bytes(name.data(), name.size()), 0, nullptr,
-                false};
+                false, 0, 0};
   return find(probe);
 }
 
@@ -125,6 +125,8 @@ const JsonKey* JsonDocument::intern(const char* name, size_t size, uint32_t hash
   key->id = static_cast<uint32_t>(keys_.size());
   key->owner = this;
   key->plain = plain;
+  key->head = load_partial(key->data, size < 8 ? size : 8);
+  key->tail = size >= 8 ? load_partial(key->data + size - 8, 8) : 0;
   keys_.push_back(key);
   key_slots_[slot] = key->id + 1;
   if (keys_.size() * 2 > key_slots_.size()) grow_key_table();
@@ -167,29 +169,30 @@ void JsonDocument::build_index(JsonObject& object) {
 }
 
 JsonObject* JsonDocument::adopt_members(JsonMember* members, size_t size) {
-  size_t kept = 0;
-  if (size <= JsonObject::kIndexThreshold) {
-    for (size_t i = 0; i < size; ++i) {
-      size_t j = 0;
-      while (j < kept && members[j].key != members[i].key) ++j;
-      if (j < kept) {
-        members[j].value = members[i].value;
-      } else {
-        members[kept++] = members[i];
-      }
+  if (size >= UINT32_MAX) raise_fault("object has too many members");
+  size_t kept = size;
+  if (size > 1) {
+    if (stamp_by_key_.size() < keys_.size()) {
+      stamp_by_key_.resize(keys_.size() + keys_.size() / 2, 0);
+      position_by_key_.resize(stamp_by_key_.size(), 0);
     }
-  } else {
-    if (position_by_key_.size() < keys_.size()) position_by_key_.resize(keys_.size(), 0);
-    for (size_t i = 0; i < size; ++i) {
-      uint32_t& seen = position_by_key_[members[i].key->id];
-      if (seen != 0) {
-        members[seen - 1].value = members[i].value;
-      } else {
-        members[kept] = members[i];
-        seen = static_cast<uint32_t>(++kept);
-      }
+    if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
+      std::fill(stamp_by_key_.begin(), stamp_by_key_.end(), 0);
+      merge_serial_ = 1;
     }
-    for (size_t i = 0; i < kept; ++i) position_by_key_[members[i].key->id] = 0;
+    const uint32_t serial = merge_serial_;
+    kept = 0;
+    for (size_t i = 0; i < size; ++i) {
+      uint32_t id = members[i].key->id;
+      if (stamp_by_key_[id] == serial) {
+        members[position_by_key_[id]].value = members[i].value;
+        continue;
+      }
+      stamp_by_key_[id] = serial;
+      position_by_key_[id] = static_cast<uint32_t>(kept);
+      if (kept != i) members[kept] = members[i];
+      ++kept;
+    }
   }
   JsonObject* object = arena_.allocate_array<JsonObject>(1);
   new (object) JsonObject();

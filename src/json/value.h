@@ -63,7 +63,9 @@ struct JsonKey {
   uint32_t hash;
   uint32_t id;
   const JsonDocument* owner;
-  bool plain;  // no byte needs escaping when written
+  bool plain;     // no byte needs escaping when written
+  uint64_t head;  // the first min(size, 8) bytes, zero-padded
+  uint64_t tail;  // the last 8 bytes when size >= 8, else 0
 
   std::string_view view() const { return {data, size}; }
 };
@@ -213,8 +215,11 @@ class JsonDocument {
   std::vector<JsonKey*> keys_;
   std::vector<uint32_t> key_slots_;  // id + 1, 0 is empty
   size_t key_mask_ = 0;
-  // Scratch for merging repeated keys in large objects: position + 1 by key id.
+  // Scratch for merging repeated keys: the object being merged stamps each
+  // key id it has met with its serial, and notes the member's position.
+  std::vector<uint32_t> stamp_by_key_;
   std::vector<uint32_t> position_by_key_;
+  uint32_t merge_serial_ = 0;
 };
 
 // Equality of two values: kinds must match; numbers must have the same
