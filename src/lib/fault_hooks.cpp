@@ -44,6 +44,10 @@ void FaultHooks::in_transform() const {
   if (hook_ == Hook::kTransformOom) throw std::bad_alloc();
 }
 
+std::string_view FaultHooks::transform_input(std::string_view payload) const {
+  return hook_ == Hook::kResultNull && text_ ? std::string_view(*text_) : payload;
+}
+
 bool FaultHooks::fail_result() const {
   if (hook_ != Hook::kResultNull) return false;
   PyErr_NoMemory();

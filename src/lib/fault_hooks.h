@@ -6,7 +6,7 @@
 //   transform[:TEXT]  internal fault inside the transform's containment
 //   transform-oom     memory exhaustion inside the transform
 //   body[:TEXT]       internal fault in the call body, outside it
-//   result-null       the result bytes object cannot be created
+//   result-null:JSON  JSON is transformed, then its result cannot be created
 //   raise             the call's error faults while being raised
 #pragma once
 
@@ -31,6 +31,8 @@ class FaultHooks {
   std::optional<Error> in_body() const;
   // Inside the transform's containment, detached.
   void in_transform() const;
+  // What the transform reads instead of `payload`.
+  std::string_view transform_input(std::string_view payload) const;
   // Whether the result's creation fails (with MemoryError set).
   bool fail_result() const;
 
@@ -47,6 +49,7 @@ class FaultHooks {
   explicit FaultHooks(std::string_view) {}
   std::optional<Error> in_body() const { return std::nullopt; }
   void in_transform() const {}
+  std::string_view transform_input(std::string_view payload) const { return payload; }
   bool fail_result() const { return false; }
 };
 

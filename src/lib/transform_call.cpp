@@ -39,7 +39,7 @@ std::optional<std::string> fault_text_of_current_exception() {
 TransformResult run_transform(std::string_view payload, const FaultHooks& hooks) noexcept {
   try {
     hooks.in_transform();
-    return columnarize_json(payload);
+    return columnarize_json(hooks.transform_input(payload));
   } catch (...) {
     try {
       return ContainedFault{fault_text_of_current_exception()};

@@ -1,0 +1,60 @@
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+
+def _hook_module_dir():
+    root = os.environ.get("TAMSEL_FAULT_HOOK_BUILD")
+    if not root:
+        return None
+    found = sorted(pathlib.Path(root).rglob("tamsel_codec*.so"))
+    if len(found) != 1:
+        pytest.fail(f"expected one tamsel_codec*.so under {root}, found {found}")
+    return found[0].parent
+
+
+@pytest.fixture(scope="session")
+def hook_dir():
+    directory = _hook_module_dir()
+    if directory is None:
+        pytest.skip(
+            "TAMSEL_FAULT_HOOK_BUILD is unset: build the fault-hook module with "
+            "tests/python/build_fault_hook_module.sh DIR and set it to DIR"
+        )
+    return directory
+
+
+def run_python(code, module_dir=None, timeout=120):
+    """Runs `code` in a fresh interpreter; with `module_dir`, that directory's
+    tamsel_codec comes first on the path."""
+    prelude = ""
+    if module_dir is not None:
+        prelude = f"import sys\nsys.path.insert(0, {str(module_dir)!r})\n"
+    return subprocess.run(
+        [sys.executable, "-c", prelude + textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
+
+
+@pytest.fixture
+def run_hooked(hook_dir):
+    """Runs code against the fault-hook module; HOOK(name, text) builds the
+    payload that selects a hook."""
+
+    def run(code):
+        prelude = textwrap.dedent("""
+            import tamsel_codec
+            assert tamsel_codec.__file__.startswith(sys.path[0]), tamsel_codec.__file__
+            def HOOK(name, text=None):
+                tail = name if text is None else name + ":" + text
+                return b"\\0tamsel-fault-hook:" + tail.encode()
+        """)
+        return run_python(prelude + textwrap.dedent(code), module_dir=hook_dir)
+
+    return run

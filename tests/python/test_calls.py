@@ -1,0 +1,99 @@
+import gc
+import json
+import threading
+import time
+
+import pytest
+
+from tamsel_codec import columnarize
+
+
+@pytest.mark.parametrize(
+    "payload, expected",
+    [
+        (b"[]", b'{"columns":[],"rows":[],"constants":{}}'),
+        (b'[{"a":1,"b":2},{"a":1,"b":3}]', b'{"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}}'),
+        (b' [ {"x":null} , {"y":"\\u00e9"} ] \n', b'{"columns":["y"],"rows":[[null],["\xc3\xa9"]],"constants":{}}'),
+    ],
+)
+def test_outputs(payload, expected):
+    result = columnarize(payload)
+    assert type(result) is bytes and result == expected
+
+
+@pytest.mark.parametrize(
+    "payload, message",
+    [
+        (b"[1]", "expected a JSON object row, got: 1"),
+        (b"", "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0"),
+        (b"[1,]", "invalid row-oriented JSON: trailing comma at line 1 column 4"),
+        (b"{}", "invalid row-oriented JSON: invalid type: map, expected a sequence at line 1 column 0"),
+        (b'["\xff"]', None),
+    ],
+)
+def test_transform_failures_pass_unchanged(payload, message):
+    with pytest.raises(RuntimeError) as caught:
+        columnarize(payload)
+    assert type(caught.value) is RuntimeError
+    if message is None:
+        assert str(caught.value).startswith("invalid row-oriented JSON: ")
+    else:
+        assert caught.value.args == (message,)
+    assert not hasattr(caught.value, "__notes__")
+
+
+def test_payload_with_embedded_nul_is_read_whole():
+    # The copy must not stop at a NUL byte: the parser has to see it.
+    with pytest.raises(RuntimeError, match="control character"):
+        columnarize(b'[{"a":"x\x00y"}]')
+
+
+def _rows(n, seed=0):
+    return [{"id": i, "kind": "k", "value": (i * 7 + seed) % 101, "tag": None} for i in range(n)]
+
+
+def test_threads_calling_concurrently_get_their_own_results():
+    payloads = [json.dumps(_rows(500 + t, seed=t)).encode() for t in range(8)]
+    expected = [columnarize(p) for p in payloads]
+    start = threading.Barrier(8)
+    results = [None] * 8
+
+    def work(t):
+        start.wait()
+        results[t] = [columnarize(payloads[t]) for _ in range(30)]
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for t in range(8):
+        assert results[t] == [expected[t]] * 30
+    decoded = json.loads(expected[0])
+    assert decoded["columns"] == ["id", "value"] and decoded["constants"] == {"kind": "k"}
+
+
+def test_long_call_lets_other_threads_stop_the_world():
+    # gc.collect() must stop every attached thread; it can only finish while
+    # the call runs if the call is detached.
+    payload = json.dumps(_rows(400_000)).encode()
+    assert len(payload) > 20_000_000
+    finished = threading.Event()
+    result = []
+
+    def call():
+        result.append(columnarize(payload))
+        finished.set()
+
+    collections_during_call = 0
+    worker = threading.Thread(target=call)
+    started = time.perf_counter()
+    worker.start()
+    while not finished.is_set():
+        gc.collect()
+        if not finished.is_set():
+            collections_during_call += 1
+    worker.join()
+    elapsed = time.perf_counter() - started
+    assert len(json.loads(result[0])["rows"]) == 400_000
+    assert collections_during_call >= 3, (collections_during_call, elapsed)
