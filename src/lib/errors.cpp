@@ -65,16 +65,22 @@ Error runtime_error(std::string message) {
   return Error::deferred([] { return PyExc_RuntimeError; }, std::move(message));
 }
 
-Error fetch_error() {
+Error fetch_raw_error() {
   OwnedRef exception{PyErr_GetRaisedException()};
   if (!exception) {
     return Error::deferred([] { return PyExc_SystemError; },
                            "attempted to fetch exception but none was set");
   }
-  if (reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == fault_exception_type()) {
-    resume_fetched_fault(std::move(exception));
-  }
   return Error::fetched(std::move(exception));
+}
+
+Error fetch_error() {
+  Error error = fetch_raw_error();
+  if (error.is_fetched() &&
+      reinterpret_cast<PyObject*>(Py_TYPE(error.exception())) == fault_exception_type()) {
+    resume_fetched_fault(error.take_exception());
+  }
+  return error;
 }
 
 void discard_error() { (void)fetch_error(); }

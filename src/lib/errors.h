@@ -69,6 +69,10 @@ Error runtime_error(std::string message);
 // returned: the fault it stands for is resumed instead.
 Error fetch_error();
 
+// Like fetch_error, but returns an exception of any type as it is. For use
+// where the fault exception type may not be asked for.
+Error fetch_raw_error();
+
 // Takes the interpreter's current exception and drops it.
 void discard_error();
 

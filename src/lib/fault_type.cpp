@@ -25,10 +25,8 @@ PyObject* create_fault_type() {
   OwnedRef base{Py_NewRef(PyExc_BaseException)};
   PyObject* type = PyErr_NewExceptionWithDoc(kName, kDoc, base.get(), nullptr);
   if (type == nullptr) {
-    // Taken raw: fetching through fetch_error would need this very type.
-    Error error = Error::fetched(OwnedRef{PyErr_GetRaisedException()});
-    if (!error.is_fetched()) error = runtime_error("no exception was set");
-    raise_fault("Failed to initialize new exception type.: " + describe_error(error));
+    // Taken raw: fetch_error would ask for this very type.
+    raise_fault("Failed to initialize new exception type.: " + describe_error(fetch_raw_error()));
   }
   return type;
 }
