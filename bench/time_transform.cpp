@@ -10,15 +10,29 @@
 
 #include "transform/columnarize.h"
 
+// Peak resident set size so far, in bytes.
+static long peak_rss_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) * 1024;
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s FILE [REPEATS]\n", argv[0]);
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string payload = ss.str();
+  std::string payload;
+  {
+    std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
+    payload.resize(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(payload.data(), static_cast<std::streamsize>(payload.size()));
+  }
+  long rss_before = peak_rss_bytes();
   int repeats = argc > 2 ? std::atoi(argv[2]) : 9;
   std::vector<double> seconds;
   size_t out_size = 0;
@@ -28,6 +42,10 @@ int main(int argc, char** argv) {
     auto t1 = std::chrono::steady_clock::now();
     out_size = outcome.ok() ? outcome.output().size() : 0;
     seconds.push_back(std::chrono::duration<double>(t1 - t0).count());
+    if (i == 0) {
+      std::printf("peak extra memory during the first call: %.2fx the payload\n",
+                  (peak_rss_bytes() - rss_before) / static_cast<double>(payload.size()));
+    }
   }
   std::sort(seconds.begin(), seconds.end());
   double median = seconds[seconds.size() / 2];

@@ -80,6 +80,7 @@ class Reader {
   bool read_elements(JsonValue*& items, size_t& count);
   bool read_array(JsonValue& out);
   bool read_object(JsonValue& out);
+  JsonObject* finish_object(size_t base);
   bool read_literal(const char* word, size_t length);
   bool read_string(StringPiece& out);
   bool read_key(size_t position, const JsonKey*& key);
@@ -95,13 +96,20 @@ class Reader {
   const char* end_;
   JsonDocument& doc_;
   int depth_ = kMaxDepth;
-  std::vector<JsonValue> values_;    // elements of the arrays being read
-  std::vector<JsonMember> members_;  // members of the objects being read
+  std::vector<JsonValue> values_;      // elements and member values being read
+  std::vector<const JsonKey*> names_;  // member names of the objects being read
   std::string scratch_;              // content of a string with escapes
   // The key met last at each nesting level and member position: objects of
   // one level usually repeat their names in order, so most keys are found by
   // comparing the input with this guess instead of scanning and hashing.
   std::vector<const JsonKey*> key_guess_[kMaxDepth + 1];
+  // The names of the object finished last at each level, shared by the next
+  // object there when its names are the same.
+  struct Shape {
+    const JsonKey* const* keys = nullptr;
+    size_t size = 0;
+  };
+  Shape last_shape_[kMaxDepth + 1];
 
   const char* message_ = nullptr;
   std::string owned_message_;  // for messages built at run time
@@ -276,7 +284,7 @@ bool Reader::read_array(JsonValue& out) {
 bool Reader::read_object(JsonValue& out) {
   if (--depth_ == 0) return fail_at("recursion limit exceeded", p_);
   ++p_;
-  size_t base = members_.size();
+  size_t base = names_.size();
   skip_space();
   if (p_ == end_) return fail_eof("EOF while parsing an object");
   if (*p_ != '}') {
@@ -291,7 +299,8 @@ bool Reader::read_object(JsonValue& out) {
       ++p_;
       JsonValue v;
       if (!read_value(v)) return false;
-      members_.push_back(JsonMember{key, v});
+      names_.push_back(key);
+      values_.push_back(v);
       skip_space();
       if (p_ == end_) return fail_eof("EOF while parsing an object");
       if (*p_ == '}') break;
@@ -304,13 +313,34 @@ bool Reader::read_object(JsonValue& out) {
     }
   }
   ++p_;  // '}'
-  size_t count = members_.size() - base;
-  JsonMember* members = doc_.arena().allocate_array<JsonMember>(count);
-  if (count != 0) std::memcpy(static_cast<void*>(members), members_.data() + base, count * sizeof(JsonMember));
-  members_.resize(base);
   ++depth_;
-  out = JsonValue::make_object_ref(doc_.adopt_members(members, count));
+  out = JsonValue::make_object_ref(finish_object(base));
   return true;
+}
+
+// Moves the members gathered since `base` into the document.
+JsonObject* Reader::finish_object(size_t base) {
+  size_t read = names_.size() - base;
+  const JsonKey** names = names_.data() + base;
+  JsonValue* values = values_.data() + (values_.size() - read);
+
+  // The same names as the last object at this level: share its shape, whose
+  // names are already unique. Otherwise merge repeated names first.
+  Shape& last = last_shape_[depth_];
+  const JsonKey* const* shape = last.keys;
+  size_t count = read;
+  if (read != last.size || (read != 0 && std::memcmp(shape, names, read * sizeof(*names)) != 0)) {
+    count = doc_.merge_repeated_keys(names, values, read);
+    const JsonKey** fresh = doc_.arena().allocate_array<const JsonKey*>(count);
+    if (count != 0) std::memcpy(static_cast<void*>(fresh), names, count * sizeof(*names));
+    shape = fresh;
+    last = Shape{fresh, count};
+  }
+  JsonValue* kept = doc_.arena().allocate_array<JsonValue>(count);
+  if (count != 0) std::memcpy(static_cast<void*>(kept), values, count * sizeof(JsonValue));
+  names_.resize(base);
+  values_.resize(values_.size() - read);
+  return doc_.make_object(shape, kept, count);
 }
 
 // Whether the input here is exactly `key`'s text and its closing quote.

@@ -70,15 +70,14 @@ JsonNumber JsonValue::as_number() const {
 const JsonValue* JsonObject::find(const JsonKey& key) const {
   if (index == nullptr) {
     for (size_t i = 0; i < size; ++i) {
-      if (same_key(*members[i].key, key)) return &members[i].value;
+      if (same_key(*keys[i], key)) return &values[i];
     }
     return nullptr;
   }
   for (size_t slot = key.hash & index_mask;; slot = (slot + 1) & index_mask) {
     uint32_t entry = index[slot];
     if (entry == 0) return nullptr;
-    const JsonMember& m = members[entry - 1];
-    if (same_key(*m.key, key)) return &m.value;
+    if (same_key(*keys[entry - 1], key)) return &values[entry - 1];
   }
 }
 
@@ -154,51 +153,57 @@ void JsonDocument::build_index(JsonObject& object) {
     object.index_mask = 0;
     return;
   }
-  if (object.size >= UINT32_MAX) raise_fault("object has too many members to index");
   size_t capacity = index_capacity_for(object.size);
   uint32_t* slots = arena_.allocate_array<uint32_t>(capacity);
   std::memset(slots, 0, capacity * sizeof(uint32_t));
   size_t mask = capacity - 1;
   for (size_t i = 0; i < object.size; ++i) {
-    size_t slot = object.members[i].key->hash & mask;
+    size_t slot = object.keys[i]->hash & mask;
     while (slots[slot] != 0) slot = (slot + 1) & mask;
     slots[slot] = static_cast<uint32_t>(i + 1);
   }
   object.index = slots;
-  object.index_mask = mask;
+  object.index_mask = static_cast<uint32_t>(mask);
 }
 
-JsonObject* JsonDocument::adopt_members(JsonMember* members, size_t size) {
-  if (size >= UINT32_MAX) raise_fault("object has too many members");
-  size_t kept = size;
-  if (size > 1) {
-    if (stamp_by_key_.size() < keys_.size()) {
-      stamp_by_key_.resize(keys_.size() + keys_.size() / 2, 0);
-      position_by_key_.resize(stamp_by_key_.size(), 0);
-    }
-    if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
-      std::fill(stamp_by_key_.begin(), stamp_by_key_.end(), 0);
-      merge_serial_ = 1;
-    }
-    const uint32_t serial = merge_serial_;
-    kept = 0;
-    for (size_t i = 0; i < size; ++i) {
-      uint32_t id = members[i].key->id;
-      if (stamp_by_key_[id] == serial) {
-        members[position_by_key_[id]].value = members[i].value;
-        continue;
-      }
-      stamp_by_key_[id] = serial;
-      position_by_key_[id] = static_cast<uint32_t>(kept);
-      if (kept != i) members[kept] = members[i];
-      ++kept;
-    }
+size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size) {
+  if (size < 2) return size;
+  if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
+  if (stamp_by_key_.size() < keys_.size()) {
+    stamp_by_key_.resize(keys_.size() + keys_.size() / 2, 0);
+    position_by_key_.resize(stamp_by_key_.size(), 0);
   }
+  if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
+    std::fill(stamp_by_key_.begin(), stamp_by_key_.end(), 0);
+    merge_serial_ = 1;
+  }
+  const uint32_t serial = merge_serial_;
+  size_t kept = 0;
+  for (size_t i = 0; i < size; ++i) {
+    uint32_t id = keys[i]->id;
+    if (stamp_by_key_[id] == serial) {
+      values[position_by_key_[id]] = values[i];
+      continue;
+    }
+    stamp_by_key_[id] = serial;
+    position_by_key_[id] = static_cast<uint32_t>(kept);
+    if (kept != i) {
+      keys[kept] = keys[i];
+      values[kept] = values[i];
+    }
+    ++kept;
+  }
+  return kept;
+}
+
+JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
+  if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
   JsonObject* object = arena_.allocate_array<JsonObject>(1);
   new (object) JsonObject();
-  object->members = members;
-  object->size = kept;
-  object->capacity = size;
+  object->keys = keys;
+  object->values = values;
+  object->size = static_cast<uint32_t>(size);
+  object->capacity = static_cast<uint32_t>(size);
   build_index(*object);
   return object;
 }
@@ -222,38 +227,28 @@ JsonObject* JsonDocument::make_object() {
 
 void JsonDocument::insert(JsonObject& object, std::string_view name, const JsonValue& value) {
   const JsonKey* key = intern(name);
-  for (size_t i = 0; i < object.size && object.index == nullptr; ++i) {
-    if (object.members[i].key == key) {
-      object.members[i].value = value;
+  for (size_t i = 0; i < object.size; ++i) {
+    if (object.keys[i] == key) {
+      object.values[i] = value;
       return;
     }
   }
-  if (object.index != nullptr) {
-    for (size_t slot = key->hash & object.index_mask;; slot = (slot + 1) & object.index_mask) {
-      uint32_t entry = object.index[slot];
-      if (entry == 0) break;
-      if (object.members[entry - 1].key == key) {
-        object.members[entry - 1].value = value;
-        return;
-      }
-    }
-  }
   if (object.size == object.capacity) {
-    size_t capacity = object.capacity < 4 ? 4 : object.capacity * 2;
-    JsonMember* grown = arena_.allocate_array<JsonMember>(capacity);
-    std::copy(object.members, object.members + object.size, grown);
-    object.members = grown;
+    // New arrays: the names may be a shape shared with other objects.
+    if (object.capacity >= UINT32_MAX / 4) raise_fault("object has too many members");
+    uint32_t capacity = object.capacity < 4 ? 4 : object.capacity * 2;
+    const JsonKey** keys = arena_.allocate_array<const JsonKey*>(capacity);
+    JsonValue* values = arena_.allocate_array<JsonValue>(capacity);
+    std::copy(object.keys, object.keys + object.size, keys);
+    std::copy(object.values, object.values + object.size, values);
+    object.keys = keys;
+    object.values = values;
     object.capacity = capacity;
   }
-  object.members[object.size++] = JsonMember{key, value};
-  if (object.size > JsonObject::kIndexThreshold &&
-      (object.index == nullptr || object.index_mask + 1 < object.size * 2)) {
-    build_index(object);
-  } else if (object.index != nullptr) {
-    size_t slot = key->hash & object.index_mask;
-    while (object.index[slot] != 0) slot = (slot + 1) & object.index_mask;
-    object.index[slot] = static_cast<uint32_t>(object.size);
-  }
+  const_cast<const JsonKey**>(object.keys)[object.size] = key;
+  object.values[object.size] = value;
+  ++object.size;
+  build_index(object);
 }
 
 JsonValue JsonDocument::copy(const JsonValue& value) {
@@ -273,13 +268,14 @@ JsonValue JsonDocument::copy(const JsonValue& value) {
     }
     case JsonKind::object: {
       const JsonObject& source = value.as_object();
-      JsonMember* members = arena_.allocate_array<JsonMember>(source.size);
+      const JsonKey** keys = arena_.allocate_array<const JsonKey*>(source.size);
+      JsonValue* values = arena_.allocate_array<JsonValue>(source.size);
       for (size_t i = 0; i < source.size; ++i) {
-        const JsonKey& k = *source.members[i].key;
-        members[i].key = intern(k.data, k.size, k.hash, false, k.plain);
-        members[i].value = copy(source.members[i].value);
+        const JsonKey& k = *source.keys[i];
+        keys[i] = intern(k.data, k.size, k.hash, false, k.plain);
+        values[i] = copy(source.values[i]);
       }
-      return JsonValue::make_object_ref(adopt_members(members, source.size));
+      return JsonValue::make_object_ref(make_object(keys, values, source.size));
     }
   }
   return value;
@@ -313,11 +309,10 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
       const JsonObject& y = b.as_object();
       if (x.size != y.size) return false;
       for (size_t i = 0; i < x.size; ++i) {
-        const JsonMember& m = x.members[i];
-        // Rows of one document usually share member order: try the same slot first.
-        const JsonValue* other =
-            y.members[i].key == m.key ? &y.members[i].value : y.find(*m.key);
-        if (other == nullptr || !values_equal(m.value, *other)) return false;
+        // Objects of one document usually share member order: try the same
+        // position first.
+        const JsonValue* other = y.keys[i] == x.keys[i] ? &y.values[i] : y.find(*x.keys[i]);
+        if (other == nullptr || !values_equal(x.values[i], *other)) return false;
       }
       return true;
     }

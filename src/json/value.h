@@ -152,23 +152,48 @@ class JsonValue {
 
 static_assert(sizeof(JsonValue) == 16);
 
+// One member as seen through JsonObject's iteration.
 struct JsonMember {
   const JsonKey* key;
-  JsonValue value;
+  const JsonValue& value;
 };
 
-// An object: members in insertion order, and for larger objects a hash index
-// from key to position (smaller ones are searched directly, which is faster).
+// An object: member names and values in insertion order, kept in two arrays.
+// Objects read one after another with the same names in the same order (rows,
+// mostly) share one array of names, their shape. Larger objects also get a
+// hash index from name to position; smaller ones are searched directly,
+// which is faster.
 struct JsonObject {
-  JsonMember* members = nullptr;
-  size_t size = 0;
-  size_t capacity = 0;
+  const JsonKey* const* keys = nullptr;
+  JsonValue* values = nullptr;
+  uint32_t size = 0;
+  uint32_t capacity = 0;      // room in `keys` and `values` (builders grow it)
+  uint32_t index_mask = 0;
   uint32_t* index = nullptr;  // slots hold position + 1; 0 is empty
-  size_t index_mask = 0;
 
   static constexpr size_t kIndexThreshold = 16;
 
-  std::span<const JsonMember> entries() const { return {members, size}; }
+  class Iterator {
+   public:
+    Iterator(const JsonObject* object, size_t i) : object_(object), i_(i) {}
+    JsonMember operator*() const { return {object_->keys[i_], object_->values[i_]}; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return i_ != other.i_; }
+
+   private:
+    const JsonObject* object_;
+    size_t i_;
+  };
+  struct Range {
+    const JsonObject* object;
+    Iterator begin() const { return {object, 0}; }
+    Iterator end() const { return {object, object->size}; }
+  };
+
+  Range entries() const { return {this}; }
   size_t count() const { return size; }
   const JsonValue* find(std::string_view name) const;
   const JsonValue* find(const JsonKey& key) const;
@@ -202,10 +227,12 @@ class JsonDocument {
   // Deep copy of `value` (from any document) into this one.
   JsonValue copy(const JsonValue& value);
 
-  // Finishes an object whose members were placed by the reader: merges
-  // repeated keys (the last value wins, at the first position) and builds the
-  // index when the object is large. `members` must be arena storage.
-  JsonObject* adopt_members(JsonMember* members, size_t size);
+  // Merges repeated names in place: the last value wins, at the first
+  // position. Returns the number of members kept.
+  size_t merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size);
+  // An object over arrays already in this document's arena; names must be
+  // unique. Builds the index when the object is large.
+  JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size);
 
  private:
   void grow_key_table();

@@ -67,9 +67,9 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
   out.push('{');
   for (size_t i = 0; i < object.size; ++i) {
     if (i != 0) out.push(',');
-    write_key(*object.members[i].key, out);
+    write_key(*object.keys[i], out);
     out.push(':');
-    write_value(object.members[i].value, out);
+    write_value(object.values[i], out);
   }
   out.push('}');
 }

@@ -14,7 +14,6 @@ namespace tamsel {
 namespace {
 
 using json::JsonKey;
-using json::JsonMember;
 using json::JsonObject;
 using json::JsonValue;
 using json::NumberVariant;
@@ -62,6 +61,32 @@ struct Column {
   bool may_be_constant;
 };
 
+// The column of each member position of a row, remembered per shape. Rows
+// repeat a few shapes, so a small cache of recent ones answers most rows
+// without looking any name up.
+class ShapeColumns {
+ public:
+  template <class ColumnOfMember>
+  const uint32_t* columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
+    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) >> 4) % kEntries];
+    if (entry.keys != row.keys || entry.size != row.size) {
+      entry = Entry{row.keys, row.size, pool_.size()};
+      for (size_t i = 0; i < row.size; ++i) pool_.push_back(column_of_member(row.keys[i], row.values[i]));
+    }
+    return pool_.data() + entry.offset;
+  }
+
+ private:
+  static constexpr size_t kEntries = 16;
+  struct Entry {
+    const JsonKey* const* keys = nullptr;
+    uint32_t size = 0;
+    size_t offset = 0;
+  };
+  Entry cache_[kEntries];
+  std::vector<uint32_t> pool_;
+};
+
 }  // namespace
 
 TransformOutcome columnarize_json(std::string_view payload) {
@@ -77,24 +102,36 @@ TransformOutcome columnarize_json(std::string_view payload) {
   }
   const json::JsonDocument& document = parsed.rows().document();
 
-  // One pass: columns in first-seen order, which of them hold any value, and
-  // which still agree with row 0 in every row so far. Names are interned per
-  // document, so a member's column is found through its key's id.
+  // Columns in first-seen order. Names are interned per document, so a name's
+  // column is found through its key's id; and rows that share a shape (the
+  // same names in the same order) share one list of member columns.
   std::vector<uint32_t> column_of_key(document.key_count(), kNone);
   std::vector<Column> columns;
-  for (size_t r = 0; r < rows.size(); ++r) {
-    for (const JsonMember& member : rows[r].as_object().entries()) {
-      uint32_t& slot = column_of_key[member.key->id];
+  ShapeColumns shapes;
+  auto columns_of_row = [&](const JsonObject& row, size_t r) -> const uint32_t* {
+    return shapes.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
+      uint32_t& slot = column_of_key[key->id];
       if (slot == kNone) {
         slot = static_cast<uint32_t>(columns.size());
         bool in_first_row = r == 0;
-        columns.push_back(Column{member.key, in_first_row ? &member.value : nullptr, 0, false,
-                                 in_first_row && !member.value.is_null()});
+        columns.push_back(
+            Column{key, in_first_row ? &value : nullptr, 0, false, in_first_row && !value.is_null()});
       }
-      Column& column = columns[slot];
-      if (!member.value.is_null()) column.has_value = true;
+      return slot;
+    });
+  };
+
+  // One pass: which columns hold any value, and which still agree with row 0
+  // in every row so far.
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const JsonObject& row = rows[r].as_object();
+    const uint32_t* row_columns = columns_of_row(row, r);
+    for (size_t i = 0; i < row.size; ++i) {
+      Column& column = columns[row_columns[i]];
+      const JsonValue& value = row.values[i];
+      if (!value.is_null()) column.has_value = true;
       if (column.may_be_constant) {
-        if (r == 0 || row_values_equal(member.value, *column.first)) {
+        if (r == 0 || row_values_equal(value, *column.first)) {
           ++column.rows_matching;
         } else {
           column.may_be_constant = false;
@@ -109,19 +146,20 @@ TransformOutcome columnarize_json(std::string_view payload) {
     return constants_allowed && c.may_be_constant && c.rows_matching == rows.size();
   };
 
-  // Column position of each varying column in the row arrays, by key id.
-  std::vector<uint32_t> cell_of_key(document.key_count(), kNone);
+  // Position of each varying column in the row arrays.
+  std::vector<uint32_t> cell_of_column(columns.size(), kNone);
   uint32_t cell_count = 0;
-  for (const Column& column : columns) {
-    if (column.has_value && !is_constant(column)) cell_of_key[column.key->id] = cell_count++;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c].has_value && !is_constant(columns[c])) cell_of_column[c] = cell_count++;
   }
 
   json::ByteBuffer out;
   out.reserve(payload.size() / 2 + 64);
   out.append(R"({"columns":[)");
   bool first = true;
-  for (const Column& column : columns) {
-    if (cell_of_key[column.key->id] == kNone) continue;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (cell_of_column[c] == kNone) continue;
+    const Column& column = columns[c];
     if (!first) out.push(',');
     first = false;
     json::write_key(*column.key, out);
@@ -131,9 +169,11 @@ TransformOutcome columnarize_json(std::string_view payload) {
   for (size_t r = 0; r < rows.size(); ++r) {
     if (r != 0) out.push(',');
     out.push('[');
-    for (const JsonMember& member : rows[r].as_object().entries()) {
-      uint32_t cell = cell_of_key[member.key->id];
-      if (cell != kNone) cells[cell] = &member.value;
+    const JsonObject& row = rows[r].as_object();
+    const uint32_t* row_columns = columns_of_row(row, r);
+    for (size_t i = 0; i < row.size; ++i) {
+      uint32_t cell = cell_of_column[row_columns[i]];
+      if (cell != kNone) cells[cell] = &row.values[i];
     }
     for (uint32_t i = 0; i < cell_count; ++i) {
       if (i != 0) out.push(',');

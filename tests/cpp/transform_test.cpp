@@ -181,12 +181,12 @@ TEST(TransformProperty, OutputRebuildsEveryRow) {
 
     const json::JsonObject& doc = output.first().as_object();
     ASSERT_EQ(doc.count(), 3u);
-    EXPECT_EQ(doc.members[0].key->view(), "columns");
-    EXPECT_EQ(doc.members[1].key->view(), "rows");
-    EXPECT_EQ(doc.members[2].key->view(), "constants");
-    auto columns = doc.members[0].value.as_array();
-    auto out_rows = doc.members[1].value.as_array();
-    const json::JsonObject& constants = doc.members[2].value.as_object();
+    EXPECT_EQ(doc.keys[0]->view(), "columns");
+    EXPECT_EQ(doc.keys[1]->view(), "rows");
+    EXPECT_EQ(doc.keys[2]->view(), "constants");
+    auto columns = doc.values[0].as_array();
+    auto out_rows = doc.values[1].as_array();
+    const json::JsonObject& constants = doc.values[2].as_object();
     auto in_rows = input.outcome.rows().rows();
     ASSERT_EQ(out_rows.size(), in_rows.size()) << payload;
     if (in_rows.size() < 2) {
