@@ -1,0 +1,307 @@
+// Property checks shared by the fuzz drivers. A broken property prints what
+// went wrong and the input, then aborts, so libFuzzer keeps the input as a
+// crash artifact.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "json/reader.h"
+#include "json/value.h"
+#include "json/writer.h"
+
+namespace tamsel::fuzz {
+
+using json::JsonError;
+using json::JsonKind;
+using json::JsonValue;
+using json::NumberVariant;
+
+class Checker {
+ public:
+  explicit Checker(std::string_view input) : input_(input) {}
+
+  std::string_view input() const { return input_; }
+
+  void that(bool holds, std::string_view what) const {
+    if (!holds) fail(what);
+  }
+
+  [[noreturn]] void fail(std::string_view what) const {
+    std::fprintf(stderr, "\n*** property broken: %.*s\n*** input (%zu bytes): ", static_cast<int>(what.size()),
+                 what.data(), input_.size());
+    for (size_t i = 0; i < input_.size() && i < 2048; ++i) {
+      unsigned char c = static_cast<unsigned char>(input_[i]);
+      if (c >= 0x20 && c < 0x7f && c != '\\') {
+        std::fputc(c, stderr);
+      } else {
+        std::fprintf(stderr, "\\x%02x", c);
+      }
+    }
+    std::fputc('\n', stderr);
+    std::abort();
+  }
+
+ private:
+  std::string_view input_;
+};
+
+// ---- Values
+
+// Exact comparison of two numbers by mathematical value. long double holds
+// every 64-bit integer and every double exactly here.
+static_assert(std::numeric_limits<long double>::digits >= 64);
+
+inline long double exact_value(const JsonValue& n) {
+  switch (n.number_variant()) {
+    case NumberVariant::unsigned_int: return static_cast<long double>(n.as_unsigned());
+    case NumberVariant::negative_int: return static_cast<long double>(n.as_negative());
+    case NumberVariant::floating: break;
+  }
+  return static_cast<long double>(n.as_double());
+}
+
+// How two whole row values compare when deciding a constant column.
+inline bool row_values_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.kind() == JsonKind::number && b.kind() == JsonKind::number) return exact_value(a) == exact_value(b);
+  return json::values_equal(a, b);
+}
+
+// Steps between two finite doubles in the ordered sequence of all doubles.
+inline uint64_t ulps_apart(double a, double b) {
+  auto ordered = [](double d) {
+    int64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits < 0 ? std::numeric_limits<int64_t>::min() - bits : bits;
+  };
+  int64_t x = ordered(a), y = ordered(b);
+  return x > y ? static_cast<uint64_t>(x) - static_cast<uint64_t>(y) : static_cast<uint64_t>(y) - static_cast<uint64_t>(x);
+}
+
+// The reader does not round correctly, so a float written with its shortest
+// digits may read back a unit or two away. Everything else must match.
+constexpr uint64_t kFloatReadBackUlps = 2;
+
+// `back` is `original` after writing and reading again: same kinds, same
+// number variants, same member order, floats within kFloatReadBackUlps.
+inline bool read_back_matches(const JsonValue& original, const JsonValue& back) {
+  if (original.kind() != back.kind()) return false;
+  switch (original.kind()) {
+    case JsonKind::null: return true;
+    case JsonKind::boolean: return original.as_bool() == back.as_bool();
+    case JsonKind::number:
+      if (original.number_variant() != back.number_variant()) return false;
+      if (original.number_variant() != NumberVariant::floating) return original.as_unsigned() == back.as_unsigned();
+      return original.as_double() == back.as_double() ||
+             ulps_apart(original.as_double(), back.as_double()) <= kFloatReadBackUlps;
+    case JsonKind::string: return original.as_string() == back.as_string();
+    case JsonKind::array: {
+      auto a = original.as_array(), b = back.as_array();
+      if (a.size() != b.size()) return false;
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (!read_back_matches(a[i], b[i])) return false;
+      }
+      return true;
+    }
+    case JsonKind::object: {
+      const json::JsonObject &a = original.as_object(), &b = back.as_object();
+      if (a.count() != b.count()) return false;
+      for (size_t i = 0; i < a.count(); ++i) {
+        if (a.keys[i]->view() != b.keys[i]->view() || !read_back_matches(a.values[i], b.values[i])) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+inline bool well_formed_utf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t extra;
+    uint32_t cp, min;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xc2 && c <= 0xdf) {
+      extra = 1, cp = c & 0x1f, min = 0x80;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      extra = 2, cp = c & 0x0f, min = 0x800;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (s.size() - i <= extra) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      unsigned char t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xc0) != 0x80) return false;
+      cp = (cp << 6) | (t & 0x3f);
+    }
+    if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// What every value the reader makes satisfies: valid UTF-8 strings and keys,
+// negative integers below zero, finite floats, unique keys that lookup finds,
+// and nesting within the limit (the top-level array is level 1).
+inline void check_value(const JsonValue& v, int level, const Checker& check) {
+  check.that(level <= 127, "value nested deeper than the limit");
+  switch (v.kind()) {
+    case JsonKind::number:
+      if (v.number_variant() == NumberVariant::negative_int) check.that(v.as_negative() < 0, "negative integer >= 0");
+      if (v.number_variant() == NumberVariant::floating) {
+        double d = v.as_double();
+        check.that(d - d == 0.0, "float not finite");
+      }
+      break;
+    case JsonKind::string: check.that(well_formed_utf8(v.as_string()), "string is not valid UTF-8"); break;
+    case JsonKind::array:
+      for (const JsonValue& item : v.as_array()) check_value(item, level + 1, check);
+      break;
+    case JsonKind::object: {
+      const json::JsonObject& object = v.as_object();
+      for (size_t i = 0; i < object.count(); ++i) {
+        std::string_view key = object.keys[i]->view();
+        check.that(well_formed_utf8(key), "key is not valid UTF-8");
+        check.that(object.find(key) == &object.values[i], "lookup by key misses its member (or the key repeats)");
+        check_value(object.values[i], level + 1, check);
+      }
+      break;
+    }
+    case JsonKind::null:
+    case JsonKind::boolean: break;
+  }
+}
+
+// Writes `rows` as one compact array, reads it back and compares.
+inline void check_write_read_back(std::span<const JsonValue> rows, const Checker& check) {
+  json::ByteBuffer text;
+  text.push('[');
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i != 0) text.push(',');
+    json::write_compact(rows[i], text);
+  }
+  text.push(']');
+  // No whitespace outside strings, no raw control byte inside them.
+  bool in_string = false, escaped = false;
+  for (char c : text.view()) {
+    check.that(static_cast<unsigned char>(c) >= 0x20, "compact text holds a raw control byte");
+    if (in_string) {
+      in_string = escaped || c != '"';
+      escaped = !escaped && c == '\\';
+    } else {
+      check.that(c != ' ', "compact text holds a space outside strings");
+      in_string = c == '"';
+    }
+  }
+  json::ParseOutcome back = json::parse_row_array(text.view());
+  if (!back.ok()) check.fail("compact text does not read back: " + json::describe(back.error()));
+  auto again = back.rows().rows();
+  check.that(again.size() == rows.size(), "read-back array has another length");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!read_back_matches(rows[i], again[i])) {
+      check.fail("value differs after write and read: " + json::compact_text(rows[i]) + " became " +
+                 json::compact_text(again[i]));
+    }
+  }
+}
+
+// ---- Reader failures
+
+inline bool known_reader_message(std::string_view m) {
+  static constexpr std::string_view kFixed[] = {
+      "EOF while parsing a value",
+      "EOF while parsing a list",
+      "EOF while parsing an object",
+      "EOF while parsing a string",
+      "expected value",
+      "expected ident",
+      "expected `,` or `]`",
+      "expected `,` or `}`",
+      "expected `:`",
+      "key must be a string",
+      "trailing comma",
+      "trailing characters",
+      "recursion limit exceeded",
+      "invalid number",
+      "number out of range",
+      "control character (\\u0000-\\u001F) found while parsing a string",
+      "invalid escape",
+      "lone leading surrogate in hex escape",
+      "unexpected end of hex escape",
+      "invalid unicode code point",
+  };
+  for (std::string_view fixed : kFixed) {
+    if (m == fixed) return true;
+  }
+  constexpr std::string_view kHead = "invalid type: ", kTail = ", expected a sequence";
+  if (!m.starts_with(kHead) || !m.ends_with(kTail)) return false;
+  std::string_view what = m.substr(kHead.size(), m.size() - kHead.size() - kTail.size());
+  if (what == "null" || what == "map" || what == "boolean `true`" || what == "boolean `false`") return true;
+  return (what.starts_with("integer `") || what.starts_with("floating point `")) ? what.ends_with('`')
+         : what.starts_with("string \"")                                         ? what.ends_with('"')
+                                                                                 : false;
+}
+
+// The byte offset that a line and column stand for, if they name a place
+// inside the input: line N starts after the (N-1)th line feed, and the column
+// runs to at most the end of that line (a line feed itself ends the line).
+inline bool offset_of(std::string_view input, uint64_t line, uint64_t column, size_t& offset) {
+  if (line < 1) return false;
+  size_t start = 0;
+  for (uint64_t l = 1; l < line; ++l) {
+    size_t feed = input.find('\n', start);
+    if (feed == std::string_view::npos) return false;
+    start = feed + 1;
+  }
+  if (column > input.size() - start) return false;
+  offset = start + static_cast<size_t>(column);
+  return input.substr(start, offset - start).find('\n') == std::string_view::npos;
+}
+
+// A reader failure has a known message and names a place inside the input.
+// Since the reader makes one pass, the failure can be placed exactly: an
+// end-of-input failure is at the end, and the input cut just before an
+// offending byte fails at its end (or, for trailing characters, reads).
+inline void check_reader_failure(const JsonError& error, const Checker& check) {
+  std::string_view input = check.input();
+  check.that(known_reader_message(error.message), "unknown reader message: " + error.message);
+  size_t offset = 0;
+  if (!offset_of(input, error.line, error.column, offset)) {
+    check.fail("position outside the input: " + json::describe(error));
+  }
+  const std::string& m = error.message;
+  if (m.starts_with("EOF while parsing")) {
+    check.that(offset == input.size(), "end-of-input failure before the end: " + json::describe(error));
+    return;
+  }
+  if (m.starts_with("invalid type") || m == "number out of range") return;  // current offset, not a byte
+  check.that(offset >= 1, "offending byte before the input: " + json::describe(error));
+  json::ParseOutcome cut = json::parse_row_array(input.substr(0, offset - 1));
+  if (m == "trailing characters") {
+    check.that(cut.ok(), "input before trailing characters does not read: " + json::describe(error));
+    return;
+  }
+  if (cut.ok()) check.fail("input before the offending byte reads: " + json::describe(error));
+  // Cut short, a top-level scalar may end cleanly and be refused by type.
+  const JsonError& earlier = cut.error();
+  bool top_level_array = input.substr(std::min(input.find_first_not_of(" \t\r\n"), input.size())).starts_with('[');
+  bool refused_by_type = !top_level_array && earlier.message.starts_with("invalid type");
+  if (!earlier.message.starts_with("EOF while parsing") && !refused_by_type) {
+    check.fail("input before the offending byte fails otherwise: " + json::describe(earlier) + " vs " +
+               json::describe(error));
+  }
+}
+
+}  // namespace tamsel::fuzz
