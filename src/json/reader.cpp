@@ -32,6 +32,23 @@ inline bool digit_fits(uint64_t s, unsigned d) {
   return s < 1844674407370955161ULL || (s == 1844674407370955161ULL && d <= 5);
 }
 
+// Whether the eight bytes at `p` are all ASCII digits.
+inline bool eight_digits(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return ((v & 0xf0f0f0f0f0f0f0f0ULL) | (((v + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) ==
+         0x3333333333333333ULL;
+}
+
+// The value of the eight ASCII digits at `p`, combined pairwise in one word.
+inline uint64_t parse_eight_digits(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  v = (v & 0x0f0f0f0f0f0f0f0fULL) * 2561 >> 8;
+  v = (v & 0x00ff00ff00ff00ffULL) * 6553601 >> 16;
+  return (v & 0x0000ffff0000ffffULL) * 42949672960001ULL >> 32;
+}
+
 inline int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -103,13 +120,15 @@ class Reader {
   // one level usually repeat their names in order, so most keys are found by
   // comparing the input with this guess instead of scanning and hashing.
   std::vector<const JsonKey*> key_guess_[kMaxDepth + 1];
-  // The names of the object finished last at each level, shared by the next
-  // object there when its names are the same.
+  // Shapes met recently at each level, found by their size and end names:
+  // an object with the same names in the same order shares the array.
   struct Shape {
     const JsonKey* const* keys = nullptr;
     size_t size = 0;
   };
-  Shape last_shape_[kMaxDepth + 1];
+  static constexpr size_t kShapeWays = 8;
+  Shape recent_shapes_[kMaxDepth + 1][kShapeWays];
+  const JsonKey* const* find_shape(const JsonKey* const* names, size_t count, Shape*& slot);
 
   const char* message_ = nullptr;
   std::string owned_message_;  // for messages built at run time
@@ -318,23 +337,38 @@ bool Reader::read_object(JsonValue& out) {
   return true;
 }
 
+// A shape equal to `names` among the recent ones of this level, or null;
+// `slot` is where a new shape with these names would be remembered.
+const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t count, Shape*& slot) {
+  size_t way = count;
+  if (count != 0) way ^= names[0]->id * 7 + names[count - 1]->id * 13;
+  slot = &recent_shapes_[depth_][way % kShapeWays];
+  if (slot->size == count && slot->keys != nullptr &&
+      (count == 0 || std::memcmp(slot->keys, names, count * sizeof(*names)) == 0)) {
+    return slot->keys;
+  }
+  return nullptr;
+}
+
 // Moves the members gathered since `base` into the document.
 JsonObject* Reader::finish_object(size_t base) {
   size_t read = names_.size() - base;
   const JsonKey** names = names_.data() + base;
   JsonValue* values = values_.data() + (values_.size() - read);
 
-  // The same names as the last object at this level: share its shape, whose
-  // names are already unique. Otherwise merge repeated names first.
-  Shape& last = last_shape_[depth_];
-  const JsonKey* const* shape = last.keys;
+  // A known shape has unique names already; otherwise merge repeated names
+  // first and remember the result.
   size_t count = read;
-  if (read != last.size || (read != 0 && std::memcmp(shape, names, read * sizeof(*names)) != 0)) {
+  Shape* slot;
+  const JsonKey* const* shape = find_shape(names, read, slot);
+  if (shape == nullptr) {
     count = doc_.merge_repeated_keys(names, values, read);
-    const JsonKey** fresh = doc_.arena().allocate_array<const JsonKey*>(count);
-    if (count != 0) std::memcpy(static_cast<void*>(fresh), names, count * sizeof(*names));
-    shape = fresh;
-    last = Shape{fresh, count};
+    if (count == read || (shape = find_shape(names, count, slot)) == nullptr) {
+      const JsonKey** fresh = doc_.arena().allocate_array<const JsonKey*>(count);
+      if (count != 0) std::memcpy(static_cast<void*>(fresh), names, count * sizeof(*names));
+      shape = fresh;
+      *slot = Shape{fresh, count};
+    }
   }
   JsonValue* kept = doc_.arena().allocate_array<JsonValue>(count);
   if (count != 0) std::memcpy(static_cast<void*>(kept), values, count * sizeof(JsonValue));
@@ -500,6 +534,16 @@ bool Reader::read_number(JsonValue& out) {
   if (significand == 0) {
     if (p_ < end_ && is_digit(*p_)) return fail_at("invalid number", p_);
   } else {
+    // Below 10^11 eight more digits always fit, below 10^18 one more does:
+    // those are taken without the test.
+    while (end_ - p_ >= 8 && significand < 100000000000ULL && eight_digits(p_)) {
+      significand = significand * 100000000 + parse_eight_digits(p_);
+      p_ += 8;
+    }
+    while (p_ < end_ && is_digit(*p_) && significand < 1000000000000000000ULL) {
+      significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
+      ++p_;
+    }
     while (p_ < end_ && is_digit(*p_)) {
       unsigned d = static_cast<unsigned>(*p_ - '0');
       if (!integer_dropped && digit_fits(significand, d)) {
@@ -516,17 +560,28 @@ bool Reader::read_number(JsonValue& out) {
     ++p_;
     if (p_ == end_) return fail_eof("EOF while parsing a value");
     if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    while (end_ - p_ >= 8 && significand < 100000000000ULL && eight_digits(p_)) {
+      significand = significand * 100000000 + parse_eight_digits(p_);
+      exponent -= 8;
+      p_ += 8;
+    }
+    while (p_ < end_ && is_digit(*p_) && significand < 1000000000000000000ULL) {
+      significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
+      --exponent;
+      ++p_;
+    }
     bool fraction_dropped = false;
     while (p_ < end_ && is_digit(*p_)) {
       unsigned d = static_cast<unsigned>(*p_ - '0');
       if (!fraction_dropped && digit_fits(significand, d)) {
         significand = significand * 10 + d;
-        if (exponent > std::numeric_limits<int32_t>::min()) --exponent;
+        --exponent;
       } else {
         fraction_dropped = true;
       }
       ++p_;
     }
+    exponent = std::max<int64_t>(exponent, std::numeric_limits<int32_t>::min());
   }
   if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
     is_float = true;
