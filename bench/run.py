@@ -1,0 +1,126 @@
+"""Benchmark driver: python3.14t bench/run.py [--quick]
+
+Times tamsel_codec.columnarize against its yardsticks on the four corpus
+shapes, checks the outputs agree, measures peak memory and thread scaling,
+and writes build/bench-results/results.json, results.txt and throughput.png.
+See bench/README.md.
+"""
+
+import argparse
+import os
+import platform
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import check
+import corpus
+import memory
+import native
+import python_baseline
+import report
+import targets
+import threads
+import timing
+
+KB, MB = 1_000, 1_000_000
+OUT_DIR = native.ROOT / "build" / "bench-results"
+REF_SIZE = 10 * MB
+
+SETTINGS = {
+    # sizes, rounds, seconds per sample, seconds per thread-test batch
+    "quick": ([1 * KB, 1 * MB, 10 * MB], 3, 0.02, 0.3),
+    "full": ([1 * KB, 1 * MB, 10 * MB, 100 * MB], 5, 0.05, 1.0),
+}
+
+
+def log(*args):
+    print(*args, file=sys.stderr, flush=True)
+
+
+def measure_throughput(sizes, rounds, min_seconds, yardsticks, columnarize):
+    timers = {"tamsel": timing.python_timer(columnarize), "python": timing.python_timer(python_baseline.columnarize)}
+    timers.update({name: yardsticks.timer(name) for name in native.YARDSTICKS})
+    out = []
+    for size in sizes:
+        for shape in sorted(corpus.SHAPES):
+            payload = corpus.corpus_file(shape, size).read_bytes()
+            log(f"throughput: {shape} {report.size_label(size)}")
+            medians = timing.interleaved_medians(timers, payload, rounds, min_seconds)
+            entry = {"shape": shape, "size": size, "bytes": len(payload),
+                     "seconds_per_call": medians,
+                     "mbps": {name: len(payload) / s / MB for name, s in medians.items()}}
+            if size <= MB:
+                entry["check"] = check.check_outputs(columnarize(payload), python_baseline.columnarize(payload),
+                                                     yardsticks.rapidjson_output(payload))
+            out.append(entry)
+    return out
+
+
+def measure_memory(size):
+    path = corpus.corpus_file("api", size)
+    log(f"memory: api {report.size_label(size)}")
+    result = {"size": size}
+    for which in ("module", "python"):
+        m = memory.measure(which, path)
+        result[which] = m["extra_bytes"] / m["payload_bytes"]
+        result[which + "_extra_bytes"] = m["extra_bytes"]
+    return result
+
+
+def measure_threads(rounds, seconds_per_batch):
+    log(f"threads: api {report.size_label(REF_SIZE)}")
+    path = corpus.corpus_file("api", REF_SIZE)
+    result = threads.measure(path, native.PROBE, rounds, seconds_per_batch)
+    result["size"] = REF_SIZE
+    return result
+
+
+def metadata(mode, module_file):
+    try:
+        commit = subprocess.run(["git", "-C", native.ROOT, "rev-parse", "--short", "HEAD"],
+                                capture_output=True, text=True).stdout.strip()
+    except OSError:
+        commit = ""
+    return {"mode": mode, "commit": commit, "module": module_file, "python": sys.version,
+            "gil_enabled": sys._is_gil_enabled(), "machine": platform.machine(), "cpus": os.cpu_count(),
+            "load_average_at_start": os.getloadavg(), "started": time.strftime("%Y-%m-%d %H:%M:%S")}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="sizes up to 10 MB, 3 rounds: about a minute")
+    parser.add_argument("--rounds", type=int, help="interleaved rounds per measurement")
+    parser.add_argument("--out", type=Path, default=OUT_DIR)
+    args = parser.parse_args()
+    mode = "quick" if args.quick else "full"
+    sizes, rounds, min_seconds, batch_seconds = SETTINGS[mode]
+    rounds = args.rounds or rounds
+
+    native.build()
+    yardsticks = native.Yardsticks()
+    import tamsel_codec
+
+    results = {"meta": metadata(mode, tamsel_codec.__file__)}
+    results["throughput"] = measure_throughput(sizes, rounds, min_seconds, yardsticks, tamsel_codec.columnarize)
+    results["memory"] = measure_memory(sizes[-1])
+    results["threads"] = measure_threads(rounds, batch_seconds)
+    results["meta"]["load_average_at_end"] = os.getloadavg()
+    results["targets"] = targets.evaluate(results["throughput"], results["memory"], results["threads"],
+                                          REF_SIZE, sizes[-1])
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    text = report.table(results)
+    print(text)
+    (args.out / "results.txt").write_text(text + "\n")
+    report.write_json(results, args.out / "results.json")
+    try:
+        report.plot(results, args.out / "throughput.png", REF_SIZE)
+    except ImportError:
+        log("matplotlib is not installed for this interpreter: no plot (python3.14t -m pip install matplotlib)")
+    log(f"results in {args.out}")
+
+
+if __name__ == "__main__":
+    main()
