@@ -1,10 +1,10 @@
 #include "json/writer.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "json/scan.h"
+#include "json/shortest_double.h"
 
 namespace tamsel::json {
 
@@ -128,31 +128,20 @@ void write_float(double value, ByteBuffer& out) {
     }
     return;
   }
-  // Shortest round-trip digits, nearest when several qualify, in the
-  // scientific form d[.ddd]e±XX; then laid out again below.
-  char sci[40];
-  auto result = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
-  const char* p = sci;
   char* out_start = out.room(40);
   char* w = out_start;
-  if (*p == '-') {
+  if (value < 0) {
     *w++ = '-';
-    ++p;
+    value = -value;
   }
-  char digits[24];
-  int n = 0;
-  digits[n++] = *p++;
-  if (*p == '.') {
-    ++p;
-    while (*p != 'e') digits[n++] = *p++;
-  }
-  while (n > 1 && digits[n - 1] == '0') --n;
-  ++p;  // 'e'
-  bool negative_exponent = *p == '-';
-  ++p;
-  int exponent = 0;
-  while (p < result.ptr) exponent = exponent * 10 + (*p++ - '0');
-  if (negative_exponent) exponent = -exponent;
+  // Shortest round-trip digits, nearest when several qualify; then laid out
+  // by the decimal exponent of the first digit.
+  DecimalForm form = shortest_decimal(value);
+  char digit_buffer[24];
+  char* digits_end = digit_buffer + sizeof digit_buffer;
+  const char* digits = digits_backwards(form.digits, digits_end);
+  const int n = static_cast<int>(digits_end - digits);
+  const int exponent = form.exponent + n - 1;
 
   if (exponent >= -5 && exponent <= 15) {
     if (n - 1 <= exponent) {

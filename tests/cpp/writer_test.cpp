@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <charconv>
+#include <random>
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "json/shortest_double.h"
 #include "json/value.h"
 #include "json/writer.h"
 #include "test_support.h"
@@ -38,6 +41,51 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatText{123456789012345.6, "123456789012345.6"},
                       FloatText{std::numeric_limits<double>::quiet_NaN(), "null"},
                       FloatText{std::numeric_limits<double>::infinity(), "null"}));
+
+// The digits and exponent std::to_chars gives for the shortest round trip.
+DecimalForm reference_form(double value) {
+  char text[40];
+  auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+  uint64_t digits = 0;
+  int count = 0;
+  const char* p = text;
+  for (; *p != 'e'; ++p) {
+    if (*p == '.') continue;
+    digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+    ++count;
+  }
+  int exponent = std::atoi(std::string(p + 1, static_cast<const char*>(end)).c_str()) - (count - 1);
+  while (digits % 10 == 0) {
+    digits /= 10;
+    ++exponent;
+  }
+  return {digits, exponent};
+}
+
+TEST(ShortestDigits, AgreeWithTheStandardLibrary) {
+  std::vector<double> values = {5e-324, DBL_MIN, DBL_MAX, 1.0, 0.1, 0.3, 2.0 / 3, 1e22, 1e23, 9007199254740993.0,
+                                123456.789, 4.35, 0.000123, 2.2250738585072009e-308};
+  for (int e = -323; e <= 308; ++e) values.push_back(std::pow(10.0, e));
+  for (int e = -1074; e <= 1023; ++e) {
+    double p = std::ldexp(1.0, e);
+    values.insert(values.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, INFINITY)});
+  }
+  std::mt19937_64 rng(2024);
+  for (int i = 0; i < 200000; ++i) {
+    uint64_t bits = rng() & 0x7fffffffffffffffULL;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v) && v > 0) values.push_back(v);
+    values.push_back(static_cast<double>(rng() % 100000000) / std::pow(10.0, static_cast<int>(rng() % 12)));
+  }
+  for (double v : values) {
+    if (!(v > 0) || !std::isfinite(v)) continue;
+    DecimalForm got = shortest_decimal(v);
+    DecimalForm want = reference_form(v);
+    ASSERT_EQ(got.digits, want.digits) << v;
+    ASSERT_EQ(got.exponent, want.exponent) << v;
+  }
+}
 
 TEST(Writer, Integers) {
   EXPECT_EQ(compact_text(JsonValue::make_unsigned(0)), "0");
