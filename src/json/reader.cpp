@@ -32,14 +32,6 @@ inline bool digit_fits(uint64_t s, unsigned d) {
   return s < 1844674407370955161ULL || (s == 1844674407370955161ULL && d <= 5);
 }
 
-// Whether the eight bytes at `p` are all ASCII digits.
-inline bool eight_digits(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return ((v & 0xf0f0f0f0f0f0f0f0ULL) | (((v + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) >> 4)) ==
-         0x3333333333333333ULL;
-}
-
 // The value of the eight ASCII digits at `p`, combined pairwise in one word.
 inline uint64_t parse_eight_digits(const char* p) {
   uint64_t v;
@@ -47,6 +39,44 @@ inline uint64_t parse_eight_digits(const char* p) {
   v = (v & 0x0f0f0f0f0f0f0f0fULL) * 2561 >> 8;
   v = (v & 0x00ff00ff00ff00ffULL) * 6553601 >> 16;
   return (v & 0x0000ffff0000ffffULL) * 42949672960001ULL >> 32;
+}
+
+// Length of the run of ASCII digits at `p`.
+inline size_t digit_run_length(const char* p, const char* end) {
+  const char* q = p;
+  while (end - q >= 8) {
+    uint64_t v;
+    std::memcpy(&v, q, 8);
+    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so.
+    uint64_t bad = (v & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL;
+    bad |= ((v + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL;
+    if (bad != 0) return static_cast<size_t>(q - p) + static_cast<size_t>(std::countr_zero(bad)) / 8;
+    q += 8;
+  }
+  while (q < end && is_digit(*q)) ++q;
+  return static_cast<size_t>(q - p);
+}
+
+// The value of the `count` digits at `p`, count at most 19.
+inline uint64_t digits_value(const char* p, size_t count) {
+  uint64_t v = 0;
+  for (; count >= 8; count -= 8, p += 8) v = v * 100000000 + parse_eight_digits(p);
+  for (; count > 0; --count, ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
+  return v;
+}
+
+// 10^k as an integer, k from 0 to 19.
+constexpr uint64_t kPow10Integer[20] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
+                                        10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
+                                        100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+                                        100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL,
+                                        100000000000000000ULL, 1000000000000000000ULL,
+                                        10000000000000000000ULL};
+
+// Whether `count` more digits appended to `significand` surely stay below
+// 10^19, so that every one of them passes the overflow test.
+inline bool digits_fit(uint64_t significand, size_t count) {
+  return count <= 19 && significand < kPow10Integer[19 - count];
 }
 
 inline int hex_value(char c) {
@@ -534,15 +564,12 @@ bool Reader::read_number(JsonValue& out) {
   if (significand == 0) {
     if (p_ < end_ && is_digit(*p_)) return fail_at("invalid number", p_);
   } else {
-    // Below 10^11 eight more digits always fit, below 10^18 one more does:
-    // those are taken without the test.
-    while (end_ - p_ >= 8 && significand < 100000000000ULL && eight_digits(p_)) {
-      significand = significand * 100000000 + parse_eight_digits(p_);
-      p_ += 8;
-    }
-    while (p_ < end_ && is_digit(*p_) && significand < 1000000000000000000ULL) {
-      significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
-      ++p_;
+    // The common case: the whole run fits and is taken at once; otherwise
+    // digit by digit, with the overflow test.
+    size_t run = digit_run_length(p_, end_);
+    if (digits_fit(significand, run)) {
+      significand = significand * kPow10Integer[run] + digits_value(p_, run);
+      p_ += run;
     }
     while (p_ < end_ && is_digit(*p_)) {
       unsigned d = static_cast<unsigned>(*p_ - '0');
@@ -560,15 +587,11 @@ bool Reader::read_number(JsonValue& out) {
     ++p_;
     if (p_ == end_) return fail_eof("EOF while parsing a value");
     if (!is_digit(*p_)) return fail_at("invalid number", p_);
-    while (end_ - p_ >= 8 && significand < 100000000000ULL && eight_digits(p_)) {
-      significand = significand * 100000000 + parse_eight_digits(p_);
-      exponent -= 8;
-      p_ += 8;
-    }
-    while (p_ < end_ && is_digit(*p_) && significand < 1000000000000000000ULL) {
-      significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
-      --exponent;
-      ++p_;
+    size_t run = digit_run_length(p_, end_);
+    if (digits_fit(significand, run)) {
+      significand = significand * kPow10Integer[run] + digits_value(p_, run);
+      exponent -= static_cast<int64_t>(run);
+      p_ += run;
     }
     bool fraction_dropped = false;
     while (p_ < end_ && is_digit(*p_)) {

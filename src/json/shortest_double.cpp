@@ -135,7 +135,16 @@ DecimalForm shortest_decimal(double value) {
     if (vr_trailing_zeros && last_removed == 5 && vr % 2 == 0) last_removed = 4;  // half to even
     output = vr + (((vr == vm && (!accept_bounds || !vm_trailing_zeros)) || last_removed >= 5) ? 1 : 0);
   } else {
+    // Several digits at a time where the bounds allow: rounding then looks
+    // at the whole removed tail, which is what the last single step sees.
     bool round_up = false;
+    while (vp / 10000 > vm / 10000) {
+      round_up = vr % 10000 >= 5000;
+      vr /= 10000;
+      vp /= 10000;
+      vm /= 10000;
+      removed += 4;
+    }
     if (vp / 100 > vm / 100) {
       round_up = vr % 100 >= 50;
       vr /= 100;

@@ -107,12 +107,16 @@ void JsonDocument::grow_key_table() {
 
 const JsonKey* JsonDocument::intern(const char* name, size_t size, uint32_t hash, bool borrow,
                                     bool plain) {
+  // Names up to 16 bytes compare as their first and last eight bytes.
+  const uint64_t head = load_partial(name, size < 8 ? size : 8);
+  const uint64_t tail = size >= 8 ? load_partial(name + size - 8, 8) : 0;
   size_t slot = hash & key_mask_;
   for (;; slot = (slot + 1) & key_mask_) {
     uint32_t entry = key_slots_[slot];
     if (entry == 0) break;
     const JsonKey* key = keys_[entry - 1];
-    if (key->hash == hash && key->size == size && std::memcmp(key->data, name, size) == 0) {
+    if (key->hash == hash && key->size == size && key->head == head && key->tail == tail &&
+        (size <= 16 || std::memcmp(key->data + 8, name + 8, size - 16) == 0)) {
       return key;
     }
   }
@@ -124,8 +128,8 @@ const JsonKey* JsonDocument::intern(const char* name, size_t size, uint32_t hash
   key->id = static_cast<uint32_t>(keys_.size());
   key->owner = this;
   key->plain = plain;
-  key->head = load_partial(key->data, size < 8 ? size : 8);
-  key->tail = size >= 8 ? load_partial(key->data + size - 8, 8) : 0;
+  key->head = head;
+  key->tail = tail;
   keys_.push_back(key);
   key_slots_[slot] = key->id + 1;
   if (keys_.size() * 2 > key_slots_.size()) grow_key_table();

@@ -1,5 +1,6 @@
 #include "transform/columnarize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -166,30 +167,37 @@ TransformOutcome columnarize_json(std::string_view payload) {
     json::write_key(*column.key, out);
   }
   out.append(R"(],"rows":[)");
-  std::vector<const JsonValue*> cells(cell_count, nullptr);
+  // Each row array: the row's own cells in column order, and between them
+  // runs of nulls copied from one prepared run (sparse rows are mostly nulls).
+  std::string null_run;
+  for (uint32_t i = 0; i < cell_count; ++i) null_run += ",null";
+  // A row's cells as (cell << 32 | member position), to be put in cell order.
+  std::vector<uint64_t> present;
+  auto write_nulls = [&](uint32_t from, uint32_t to) {
+    if (from == to) return;
+    size_t skip = from == 0 ? 1 : 0;  // no comma before the first cell
+    out.append(null_run.data() + skip, 5 * static_cast<size_t>(to - from) - skip);
+  };
   for (size_t r = 0; r < rows.size(); ++r) {
     if (r != 0) out.push(',');
     out.push('[');
     const JsonObject& row = rows[r].as_object();
     const uint32_t* row_columns = columns_of_row(row, r);
+    present.clear();
     for (size_t i = 0; i < row.size; ++i) {
       uint32_t cell = cell_of_column[row_columns[i]];
-      if (cell != kNone) cells[cell] = &row.values[i];
+      if (cell != kNone) present.push_back(static_cast<uint64_t>(cell) << 32 | i);
     }
-    for (uint32_t i = 0; i < cell_count; ++i) {
-      const JsonValue* cell = cells[i];
-      if (cell == nullptr) {
-        // Sparse rows are mostly nulls: one bounds check each.
-        char* w = out.room(5);
-        if (i != 0) *w++ = ',';
-        std::memcpy(w, "null", 4);
-        out.advance(i != 0 ? 5 : 4);
-        continue;
-      }
-      if (i != 0) out.push(',');
-      json::write_compact(*cell, out);
-      cells[i] = nullptr;
+    if (!std::is_sorted(present.begin(), present.end())) std::sort(present.begin(), present.end());
+    uint32_t next = 0;
+    for (uint64_t entry : present) {
+      uint32_t cell = static_cast<uint32_t>(entry >> 32);
+      write_nulls(next, cell);
+      if (cell != 0) out.push(',');
+      json::write_compact(row.values[static_cast<uint32_t>(entry)], out);
+      next = cell + 1;
     }
+    write_nulls(next, cell_count);
     out.push(']');
   }
   out.append(R"(],"constants":{)");
