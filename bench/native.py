@@ -8,7 +8,6 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_DIR = ROOT / "build" / "bench-native"
 LIBRARY = BUILD_DIR / "bench" / "libtamsel_yardsticks.so"
-PROBE = BUILD_DIR / "bench" / "time_transform"
 
 # Name in the results -> exported function.
 YARDSTICKS = {

@@ -18,15 +18,18 @@ def size_label(size):
 
 
 def table(results):
-    lines = ["Input MB/s (median of interleaved rounds) and ratios of tamsel_codec.columnarize", ""]
+    lines = ["Input MB/s (median of interleaved rounds) and ratios of tamsel_codec.columnarize;",
+             "faults/call: minor page faults per call, module / columnarize_json alone", ""]
     head = f"{'shape':<8} {'size':>6} " + " ".join(f"{c:>10}" for c in CONTENDERS)
-    head += f" {'xRapidJSON':>10} {'xsimdjson':>10} {'xPython':>8}  output check"
+    head += f" {'xRapidJSON':>10} {'xsimdjson':>10} {'xPython':>8} {'faults/call':>15}  output check"
     lines.append(head)
     for t in results["throughput"]:
         m = t["mbps"]
         line = f"{t['shape']:<8} {size_label(t['size']):>6} " + " ".join(f"{m[c]:>10.1f}" for c in CONTENDERS)
         line += f" {m['tamsel'] / m['rapidjson']:>10.2f} {m['tamsel'] / m['simdjson']:>10.2f}"
         line += f" {m['tamsel'] / m['python']:>8.1f}"
+        faults = t["minor_faults_per_call"]
+        line += f" {faults['tamsel']:>7.0f}/{faults['native']:<7.0f}"
         check = t.get("check")
         if check:
             line += f"  python: {check['python']}, rapidjson: {check['rapidjson']}"
@@ -61,7 +64,8 @@ def plot(results, path, ref_size):
     bars.set_yscale("log")
     bars.set_ylabel("input MB/s")
     bars.set_title(f"Throughput per shape at {size_label(ref_size)}")
-    bars.legend(fontsize=8)
+    bars.set_ylim(top=bars.get_ylim()[1] * 40)  # room for the legend above the bars
+    bars.legend(fontsize=8, ncol=2, loc="upper left")
     sizes = sorted({t["size"] for t in data})
     for s in shapes:
         (line,) = lines.plot(sizes, [at[s, z]["tamsel"] for z in sizes], marker="o", label=f"{s}: tamsel_codec")

@@ -50,7 +50,9 @@ def measure_throughput(sizes, rounds, min_seconds, yardsticks, columnarize):
             medians = timing.interleaved_medians(timers, payload, rounds, min_seconds)
             entry = {"shape": shape, "size": size, "bytes": len(payload),
                      "seconds_per_call": medians,
-                     "mbps": {name: len(payload) / s / MB for name, s in medians.items()}}
+                     "mbps": {name: len(payload) / s / MB for name, s in medians.items()},
+                     "minor_faults_per_call": {name: timing.minor_faults_per_call(timers[name], payload)
+                                               for name in ("tamsel", "native")}}
             if size <= MB:
                 entry["check"] = check.check_outputs(columnarize(payload), python_baseline.columnarize(payload),
                                                      yardsticks.rapidjson_output(payload))
@@ -72,7 +74,7 @@ def measure_memory(size):
 def measure_threads(rounds, seconds_per_batch):
     log(f"threads: api {report.size_label(REF_SIZE)}")
     path = corpus.corpus_file("api", REF_SIZE)
-    result = threads.measure(path, native.PROBE, rounds, seconds_per_batch)
+    result = threads.measure(path, rounds, seconds_per_batch)
     result["size"] = REF_SIZE
     return result
 

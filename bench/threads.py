@@ -1,15 +1,17 @@
 """Throughput of columnarize in one thread, two threads of one process, two
-processes each calling the module in one thread, and two processes of the
-native probe (the transform without the module), all on the same payload.
+processes each calling the module in one thread, and two processes running
+the native transform (columnarize_json through the yardstick library,
+without the module), all on the same payload.
 
-    python3.14t bench/threads.py --child FILE CALLS   # one worker process
+    python3.14t bench/threads.py --child {module,native} FILE CALLS
 
 A worker process loads the payload, makes a warm-up call, prints "ready",
 then for each line on its standard input makes CALLS calls and prints the
-start and end of that batch on the system-wide monotonic clock.
+start and end of that batch on the system-wide monotonic clock. The two
+workers of a pair start each batch together; the pair's throughput is all
+their bytes over the span from the first start to the last end.
 """
 
-import re
 import statistics
 import subprocess
 import sys
@@ -51,10 +53,10 @@ def two_threads(payload, calls):
 class ProcessPair:
     """Two worker processes that run one batch each at the same moment."""
 
-    def __init__(self, path, calls):
+    def __init__(self, kind, path, calls):
         self.calls = calls
         self.size = Path(path).stat().st_size
-        cmd = [sys.executable, str(Path(__file__).resolve()), "--child", str(path), str(calls)]
+        cmd = [sys.executable, str(Path(__file__).resolve()), "--child", kind, str(path), str(calls)]
         self.procs = [subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
                       for _ in range(2)]
         for p in self.procs:
@@ -75,50 +77,51 @@ class ProcessPair:
             p.wait()
 
 
-def native_process_pair(probe, path, repeats):
-    """Summed median throughput (bytes/s) of two native probe processes started together."""
-    procs = [subprocess.Popen([str(probe), str(path), str(repeats)], stdout=subprocess.PIPE, text=True)
-             for _ in range(2)]
-    total = 0.0
-    for p in procs:
-        out, _ = p.communicate()
-        total += float(re.search(r"([\d.]+) MB/s", out).group(1)) * 1e6
-    return total
-
-
-def measure(path, probe, rounds, seconds_per_batch):
+def measure(path, rounds, seconds_per_batch):
     """Medians in bytes/s of the four set-ups, interleaved over `rounds` rounds."""
     payload = Path(path).read_bytes()
     columnarize(payload)
     start = time.monotonic()
     columnarize(payload)
     calls = max(1, round(seconds_per_batch / max(time.monotonic() - start, 1e-6)))
-    pair = ProcessPair(path, calls)
+    pairs = {"two_processes": ProcessPair("module", path, calls),
+             "two_native_processes": ProcessPair("native", path, calls)}
     samples = {"one_thread": [], "two_threads": [], "two_processes": [], "two_native_processes": []}
     try:
         for _ in range(rounds):
             samples["one_thread"].append(one_thread(payload, calls))
             samples["two_threads"].append(two_threads(payload, calls))
-            samples["two_processes"].append(pair.run())
-            samples["two_native_processes"].append(native_process_pair(probe, path, calls))
+            for name, pair in pairs.items():
+                samples[name].append(pair.run())
     finally:
-        pair.close()
+        for pair in pairs.values():
+            pair.close()
     result = {name: statistics.median(values) for name, values in samples.items()}
     result["calls_per_batch"] = calls
     return result
 
 
-def _child(path, calls):
+def _child(kind, path, calls):
     payload = Path(path).read_bytes()
-    columnarize(payload)
+    if kind == "module":
+        run = _batch
+    else:
+        import native
+
+        timer = native.Yardsticks().timer("native")
+
+        def run(payload, calls):
+            timer(payload, calls)
+
+    run(payload, 1)
     print("ready", flush=True)
     for _ in sys.stdin:
         start = time.monotonic()
-        _batch(payload, calls)
+        run(payload, calls)
         print(start, time.monotonic(), flush=True)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4 or sys.argv[1] != "--child":
+    if len(sys.argv) != 5 or sys.argv[1] != "--child" or sys.argv[2] not in ("module", "native"):
         sys.exit(__doc__)
-    _child(sys.argv[2], int(sys.argv[3]))
+    _child(sys.argv[2], sys.argv[3], int(sys.argv[4]))

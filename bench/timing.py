@@ -7,6 +7,7 @@ batch of calls long enough to read the clock reliably; its time per call
 goes into the median.
 """
 
+import resource
 import statistics
 import time
 
@@ -43,3 +44,10 @@ def interleaved_medians(timers, payload, rounds, min_seconds):
         for name in names[shift:] + names[:shift]:
             samples[name].append(timers[name](payload, calls[name]) / calls[name])
     return {name: statistics.median(values) for name, values in samples.items()}
+
+
+def minor_faults_per_call(timer, payload, calls=3):
+    """Minor page faults of this process per call (fresh pages the kernel had to map)."""
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+    timer(payload, calls)
+    return (resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before) / calls
