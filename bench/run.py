@@ -79,13 +79,23 @@ def measure_threads(rounds, seconds_per_batch):
     return result
 
 
+def warn_if_stale(module_file):
+    """Warns when the installed module is older than the last commit touching src/."""
+    out = subprocess.run(["git", "-C", native.ROOT, "log", "-1", "--format=%ct", "--", "src"],
+                         capture_output=True, text=True).stdout.strip()
+    if out and os.path.getmtime(module_file) < int(out):
+        log("warning: the installed tamsel_codec predates the last change to src/; "
+            "reinstall it with: python3.14t -m pip install .")
+
+
 def metadata(mode, module_file):
     try:
         commit = subprocess.run(["git", "-C", native.ROOT, "rev-parse", "--short", "HEAD"],
                                 capture_output=True, text=True).stdout.strip()
     except OSError:
         commit = ""
-    return {"mode": mode, "commit": commit, "module": module_file, "python": sys.version,
+    built = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(os.path.getmtime(module_file)))
+    return {"mode": mode, "commit": commit, "module": module_file, "module_built": built, "python": sys.version,
             "gil_enabled": sys._is_gil_enabled(), "machine": platform.machine(), "cpus": os.cpu_count(),
             "load_average_at_start": os.getloadavg(), "started": time.strftime("%Y-%m-%d %H:%M:%S")}
 
@@ -104,6 +114,7 @@ def main():
     yardsticks = native.Yardsticks()
     import tamsel_codec
 
+    warn_if_stale(tamsel_codec.__file__)
     results = {"meta": metadata(mode, tamsel_codec.__file__)}
     results["throughput"] = measure_throughput(sizes, rounds, min_seconds, yardsticks, tamsel_codec.columnarize)
     results["memory"] = measure_memory(sizes[-1])
