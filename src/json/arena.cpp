@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "support/large_alloc.h"
+
 namespace tamsel::json {
 
 Arena::~Arena() {
   while (head_ != nullptr) {
     Chunk* previous = head_->previous;
-    std::free(head_);
+    free_large(head_, head_->bytes);
     head_ = previous;
   }
 }
@@ -18,10 +20,10 @@ void* Arena::allocate_slow(size_t bytes, size_t align) {
   constexpr size_t max_growth = size_t{256} << 20;
   if (bytes > std::numeric_limits<size_t>::max() - header - align) throw std::bad_alloc();
   size_t chunk = std::max(next_chunk_, bytes + align);
-  void* memory = std::malloc(header + chunk);
-  if (memory == nullptr) throw std::bad_alloc();
+  void* memory = allocate_large(header + chunk);
   Chunk* c = static_cast<Chunk*>(memory);
   c->previous = head_;
+  c->bytes = header + chunk;
   head_ = c;
   cur_ = static_cast<char*>(memory) + header;
   end_ = cur_ + chunk;

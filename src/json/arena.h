@@ -50,6 +50,7 @@ class Arena {
  private:
   struct Chunk {
     Chunk* previous;
+    size_t bytes;  // the whole allocation, this header included
   };
   void* allocate_slow(size_t bytes, size_t align);
 

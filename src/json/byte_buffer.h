@@ -1,5 +1,5 @@
-// One growing output buffer. Growth goes through realloc, which can move
-// large blocks by remapping pages instead of copying them.
+// One growing output buffer. Large buffers are mapped in huge pages and grow
+// by remapping pages instead of copying them.
 #pragma once
 
 #include <cstddef>
@@ -9,19 +9,21 @@
 #include <string_view>
 #include <utility>
 
+#include "support/large_alloc.h"
+
 namespace tamsel::json {
 
 class ByteBuffer {
  public:
   ByteBuffer() = default;
-  ~ByteBuffer() { std::free(data_); }
+  ~ByteBuffer() { free_large(data_, capacity_); }
   ByteBuffer(ByteBuffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)) {}
   ByteBuffer& operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
-      std::free(data_);
+      free_large(data_, capacity_);
       data_ = std::exchange(other.data_, nullptr);
       size_ = std::exchange(other.size_, 0);
       capacity_ = std::exchange(other.capacity_, 0);
@@ -64,9 +66,7 @@ class ByteBuffer {
     regrow(wanted > doubled ? wanted : (doubled < 256 ? 256 : doubled));
   }
   void regrow(size_t capacity) {
-    void* grown = std::realloc(data_, capacity);
-    if (grown == nullptr) throw std::bad_alloc();
-    data_ = static_cast<char*>(grown);
+    data_ = static_cast<char*>(reallocate_large(data_, capacity_, capacity));
     capacity_ = capacity;
   }
 

@@ -1,6 +1,6 @@
 #include "lib/columnarize_call.h"
 
-#include <memory>
+#include <cstring>
 #include <string>
 
 #include "lib/arguments.h"
@@ -8,6 +8,7 @@
 #include "lib/errors.h"
 #include "lib/fault_hooks.h"
 #include "lib/transform_call.h"
+#include "support/large_alloc.h"
 
 namespace tamsel::py {
 
@@ -46,17 +47,22 @@ class PayloadCopy {
  public:
   explicit PayloadCopy(std::string_view payload) : size_(payload.size()) {
     if (size_ == 0) return;
-    bytes_ = std::make_unique_for_overwrite<char[]>(size_);
-    payload.copy(bytes_.get(), size_);
+    bytes_ = static_cast<char*>(allocate_large(size_));
+    std::memcpy(bytes_, payload.data(), size_);
   }
-  std::string_view view() const { return {bytes_.get(), size_}; }
+  ~PayloadCopy() { release(); }
+  PayloadCopy(const PayloadCopy&) = delete;
+  PayloadCopy& operator=(const PayloadCopy&) = delete;
+
+  std::string_view view() const { return {bytes_, size_}; }
   void release() noexcept {
-    bytes_.reset();
+    free_large(bytes_, size_);
+    bytes_ = nullptr;
     size_ = 0;
   }
 
  private:
-  std::unique_ptr<char[]> bytes_;
+  char* bytes_ = nullptr;
   size_t size_;
 };
 

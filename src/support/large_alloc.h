@@ -1,0 +1,25 @@
+// Memory for large buffers (the payload copy, arena chunks, the output).
+//
+// Fresh memory costs a page fault per 4 KiB page on first touch, and buffers
+// this large come fresh from the kernel on every call. Large buffers are
+// therefore mapped directly, aligned to 2 MiB and marked for transparent huge
+// pages, so that a buffer of many megabytes faults a handful of times instead
+// of thousands. Small buffers use malloc as usual.
+#pragma once
+
+#include <cstddef>
+
+namespace tamsel {
+
+// Sizes from this one up are mapped directly.
+inline constexpr size_t kLargeBufferBytes = size_t{4} << 20;
+
+// Throws std::bad_alloc when no memory can be had.
+void* allocate_large(size_t bytes);
+// `bytes` must be the size the block was allocated or last reallocated with.
+void free_large(void* block, size_t bytes) noexcept;
+// Keeps the first min(old_bytes, new_bytes) bytes. Throws std::bad_alloc (the
+// old block is then left as it was).
+void* reallocate_large(void* block, size_t old_bytes, size_t new_bytes);
+
+}  // namespace tamsel
