@@ -12,7 +12,7 @@
 namespace tamsel {
 
 // Sizes from this one up are mapped directly.
-inline constexpr size_t kLargeBufferBytes = size_t{4} << 20;
+inline constexpr size_t kLargeBufferBytes = size_t{1} << 20;
 
 // Throws std::bad_alloc when no memory can be had.
 void* allocate_large(size_t bytes);
