@@ -171,7 +171,7 @@ struct JsonObject {
   uint32_t index_mask = 0;
   uint32_t* index = nullptr;  // slots hold position + 1; 0 is empty
 
-  static constexpr size_t kIndexThreshold = 16;
+  static constexpr size_t kIndexThreshold = 32;
 
   class Iterator {
    public:

@@ -1,6 +1,7 @@
 #include "transform/columnarize.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -171,8 +172,10 @@ TransformOutcome columnarize_json(std::string_view payload) {
   // runs of nulls copied from one prepared run (sparse rows are mostly nulls).
   std::string null_run;
   for (uint32_t i = 0; i < cell_count; ++i) null_run += ",null";
-  // A row's cells as (cell << 32 | member position), to be put in cell order.
-  std::vector<uint64_t> present;
+  // A row's cells by column position, and a bitmap of which are present:
+  // walking the set bits gives them in order, nulls being the gaps.
+  std::vector<const JsonValue*> cells(cell_count, nullptr);
+  std::vector<uint64_t> present((cell_count + 63) / 64, 0);
   auto write_nulls = [&](uint32_t from, uint32_t to) {
     if (from == to) return;
     size_t skip = from == 0 ? 1 : 0;  // no comma before the first cell
@@ -183,19 +186,22 @@ TransformOutcome columnarize_json(std::string_view payload) {
     out.push('[');
     const JsonObject& row = rows[r].as_object();
     const uint32_t* row_columns = columns_of_row(row, r);
-    present.clear();
     for (size_t i = 0; i < row.size; ++i) {
       uint32_t cell = cell_of_column[row_columns[i]];
-      if (cell != kNone) present.push_back(static_cast<uint64_t>(cell) << 32 | i);
+      if (cell == kNone) continue;
+      cells[cell] = &row.values[i];
+      present[cell >> 6] |= uint64_t{1} << (cell & 63);
     }
-    if (!std::is_sorted(present.begin(), present.end())) std::sort(present.begin(), present.end());
     uint32_t next = 0;
-    for (uint64_t entry : present) {
-      uint32_t cell = static_cast<uint32_t>(entry >> 32);
-      write_nulls(next, cell);
-      if (cell != 0) out.push(',');
-      json::write_compact(row.values[static_cast<uint32_t>(entry)], out);
-      next = cell + 1;
+    for (size_t word = 0; word < present.size(); ++word) {
+      for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+        uint32_t cell = static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
+        write_nulls(next, cell);
+        if (cell != 0) out.push(',');
+        json::write_compact(*cells[cell], out);
+        next = cell + 1;
+      }
+      present[word] = 0;
     }
     write_nulls(next, cell_count);
     out.push(']');
