@@ -41,13 +41,13 @@ struct EscapeTable {
   char letter[256];
   constexpr EscapeTable() : letter() {
     for (int c = 0; c < 0x20; ++c) letter[c] = 'u';
-    letter['\b'] = 'b';
-    letter['\t'] = 't';
-    letter['\n'] = 'n';
-    letter['\f'] = 'f';
-    letter['\r'] = 'r';
-    letter['"'] = '"';
-    letter['\\'] = '\\';
+    letter[0x08] = 'b';
+    letter[0x09] = 't';
+    letter[0x0a] = 'n';
+    letter[0x0c] = 'f';
+    letter[0x0d] = 'r';
+    letter[0x22] = '"';
+    letter[0x5c] = '\\';
   }
 };
 constexpr EscapeTable kEscapes;
