@@ -94,6 +94,10 @@ struct StringPiece {
   size_t size;
   bool plain;
   bool borrowed;
+  // Every escape was in the form the writer itself uses, so the text between
+  // the quotes, `escaped`, is exactly what writing the content gives.
+  bool canonical = false;
+  std::string_view escaped;
 };
 
 class Reader {
@@ -133,7 +137,7 @@ class Reader {
   bool read_key(size_t position, const JsonKey*& key);
   bool key_matches_here(const JsonKey& key) const;
   bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
-  bool read_escape(bool& plain, bool& high);
+  bool read_escape(bool& plain, bool& high, bool& canonical);
   bool read_hex_unit(const char* u, uint32_t& unit);
   bool read_number(JsonValue& out);
   bool describe_top_level_value();
@@ -251,8 +255,19 @@ bool Reader::read_value(JsonValue& out) {
       ++p_;
       StringPiece s;
       if (!read_string(s)) return false;
-      const char* data = s.borrowed ? s.data : doc_.arena().copy_bytes(s.data, s.size);
-      out = JsonValue::make_string_ref(data, s.size, s.plain);
+      if (s.borrowed) {
+        out = JsonValue::make_string_ref(s.data, s.size, s.plain);
+      } else if (s.canonical && !s.plain) {
+        // Keep the escaped text beside the content for the writer.
+        using EscapedText = JsonValue::EscapedText;
+        char* block = static_cast<char*>(doc_.arena().allocate(sizeof(EscapedText) + s.size, alignof(EscapedText)));
+        new (block) EscapedText{s.escaped.data(), s.escaped.size()};
+        char* content = block + sizeof(EscapedText);
+        std::memcpy(content, s.data, s.size);
+        out = JsonValue::make_string_with_escaped_text(content, s.size);
+      } else {
+        out = JsonValue::make_string_ref(doc_.arena().copy_bytes(s.data, s.size), s.size, s.plain);
+      }
       return true;
     }
     case '-':
@@ -456,7 +471,7 @@ bool Reader::read_string(StringPiece& out) {
     p_ = stop + 1;
     size_t size = static_cast<size_t>(stop - start);
     if (high && !is_valid_utf8(start, size)) return fail_here("invalid unicode code point");
-    out = StringPiece{start, size, true, true};
+    out = StringPiece{start, size, true, true, true, std::string_view(start, size)};
     return true;
   }
   if (*stop != '\\') {
@@ -469,10 +484,11 @@ bool Reader::read_string(StringPiece& out) {
 bool Reader::read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out) {
   scratch_.assign(start, stop);
   bool plain = true;
+  bool canonical = true;
   p_ = stop;
   for (;;) {
     // *p_ is a backslash
-    if (!read_escape(plain, high)) return false;
+    if (!read_escape(plain, high, canonical)) return false;
     stop = find_string_special(p_, end_, high);
     if (stop == end_) return fail_eof("EOF while parsing a string");
     scratch_.append(p_, stop);
@@ -486,7 +502,8 @@ bool Reader::read_string_escaped(const char* start, const char* stop, bool high,
   if (high && !is_valid_utf8(scratch_.data(), scratch_.size())) {
     return fail_here("invalid unicode code point");
   }
-  out = StringPiece{scratch_.data(), scratch_.size(), plain, false};
+  out = StringPiece{scratch_.data(), scratch_.size(), plain, false, canonical,
+                    std::string_view(start, static_cast<size_t>(p_ - 1 - start))};
   return true;
 }
 
@@ -504,23 +521,31 @@ bool Reader::read_hex_unit(const char* u, uint32_t& unit) {
   return true;
 }
 
-bool Reader::read_escape(bool& plain, bool& high) {
+bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
   ++p_;  // backslash
   if (p_ == end_) return fail_eof("EOF while parsing a string");
   char produced;
   switch (*p_) {
     case '"': produced = '"'; break;
     case '\\': produced = '\\'; break;
-    case '/': produced = '/'; break;
+    case '/':
+      produced = '/';
+      canonical = false;  // written back as a plain slash
+      break;
     case 'b': produced = '\b'; break;
     case 'f': produced = '\f'; break;
     case 'n': produced = '\n'; break;
     case 'r': produced = '\r'; break;
     case 't': produced = '\t'; break;
     case 'u': {
+      const char* u = p_;
       uint32_t unit;
       if (!read_hex_unit(p_, unit)) return false;
       uint32_t code_point = unit;
+      // The writer uses \u00xx, in lower case, only for the controls that
+      // have no short escape.
+      bool short_form = unit == 0x08 || unit == 0x09 || unit == 0x0a || unit == 0x0c || unit == 0x0d;
+      if (unit >= 0x20 || short_form || (u[4] >= 'A' && u[4] <= 'F')) canonical = false;
       if (unit >= 0xdc00 && unit <= 0xdfff) return fail_here("lone leading surrogate in hex escape");
       if (unit >= 0xd800 && unit <= 0xdbff) {
         if (p_ == end_) return fail_eof("EOF while parsing a string");

@@ -105,6 +105,17 @@ class JsonValue {
     return JsonValue(JsonKind::string, plain ? kPlainString : 0, size,
                      reinterpret_cast<uint64_t>(data));
   }
+  // A string whose content has bytes that need escaping, read from text
+  // whose escapes were all in the writer's own form: the writer then copies
+  // that text instead of escaping the content again. `content` must be
+  // preceded by an EscapedText naming that text (which is not copied).
+  struct EscapedText {
+    const char* data;
+    size_t size;
+  };
+  static JsonValue make_string_with_escaped_text(const char* content, size_t size) {
+    return JsonValue(JsonKind::string, kHasEscapedText, size, reinterpret_cast<uint64_t>(content));
+  }
   static JsonValue make_array_ref(const JsonValue* items, size_t size) {
     return JsonValue(JsonKind::array, 0, size, reinterpret_cast<uint64_t>(items));
   }
@@ -131,6 +142,11 @@ class JsonValue {
   size_t string_size() const { return size_field(); }
   std::string_view as_string() const { return {string_data(), string_size()}; }
   bool string_is_plain() const { return (flags() & kPlainString) != 0; }
+  // The escaped text written for this string, when it was kept; else null.
+  const EscapedText* string_escaped_text() const {
+    if ((flags() & kHasEscapedText) == 0) return nullptr;
+    return reinterpret_cast<const EscapedText*>(string_data()) - 1;
+  }
 
   std::span<const JsonValue> as_array() const {
     return {reinterpret_cast<const JsonValue*>(bits_), size_field()};
@@ -139,6 +155,7 @@ class JsonValue {
 
  private:
   static constexpr uint8_t kPlainString = 1;
+  static constexpr uint8_t kHasEscapedText = 2;
 
   JsonValue(JsonKind kind, uint8_t flags, uint64_t size, uint64_t bits)
       : meta_(static_cast<uint64_t>(kind) | (static_cast<uint64_t>(flags) << 8) | (size << 16)),

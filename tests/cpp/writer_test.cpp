@@ -106,6 +106,26 @@ TEST(Writer, EscapesOnlyQuoteBackslashAndControls) {
             "\"" + long_run + "\\n" + long_run + "\"");
 }
 
+// Strings read with escapes are written with the writer's own escapes,
+// whatever form the input used.
+TEST(Writer, RewritesEscapesInItsOwnForm) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"("a\"b\\c")", R"("a\"b\\c")"},
+      {R"("\b\f\n\r\t\u0001\u001f")", R"("\b\f\n\r\t\u0001\u001f")"},
+      {R"("\u001F\u000A\u0008")", R"("\u001f\n\b")"},
+      {R"("\/\n")", R"("/\n")"},
+      {R"("\u0022\u005c")", R"("\"\\")"},
+      {R"("\u00e9\t\ud83d\ude00")", "\"\xc3\xa9\\t\xf0\x9f\x98\x80\""},
+  };
+  for (const auto& [input, written] : cases) {
+    auto parsed = parse_value(input);
+    ASSERT_TRUE(parsed.outcome.ok()) << input;
+    EXPECT_EQ(compact_text(parsed.first()), written) << input;
+    JsonDocument other;  // a copy keeps only the content
+    EXPECT_EQ(compact_text(other.copy(parsed.first())), written) << input;
+  }
+}
+
 TEST(Writer, CompactContainersKeepMemberOrder) {
   JsonDocument doc;
   JsonObject* object = doc.make_object();
