@@ -154,9 +154,12 @@ inline bool well_formed_utf8(std::string_view s) {
 
 // What every value the reader makes satisfies: valid UTF-8 strings and keys,
 // negative integers below zero, finite floats, unique keys that lookup finds,
-// and nesting within the limit (the top-level array is level 1).
+// and containers nested within the limit (the top-level array is level 1;
+// a scalar may sit inside a container of the deepest level).
 inline void check_value(const JsonValue& v, int level, const Checker& check) {
-  check.that(level <= 127, "value nested deeper than the limit");
+  if (v.kind() == JsonKind::array || v.kind() == JsonKind::object) {
+    check.that(level <= 127, "container nested deeper than the limit");
+  }
   switch (v.kind()) {
     case JsonKind::number:
       if (v.number_variant() == NumberVariant::negative_int) check.that(v.as_negative() < 0, "negative integer >= 0");
