@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "json/reader.h"
+#include "json/utf8.h"
 #include "json/writer.h"
 #include "test_support.h"
 
@@ -131,6 +132,45 @@ INSTANTIATE_TEST_SUITE_P(
                  "invalid type: string \"\\u{7f}\xc3\xa9\\u{300}\\u{a0}\\u{e000}\\u{1f}\", expected a sequence",
                  1, 18},
         Rejected{"\"a", "EOF while parsing a string", 1, 2}));
+
+// Well-formed UTF-8 by decoding: shortest form, no surrogates, at most U+10FFFF.
+bool reference_utf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    uint32_t cp = n == 1 ? c : c & (0x7f >> n);
+    for (size_t k = 1; k < n; ++k) {
+      unsigned char t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xc0) != 0x80) return false;
+      cp = cp << 6 | (t & 0x3f);
+    }
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+    i += n;
+  }
+  return true;
+}
+
+TEST(Utf8, AgreesWithDecodingOnShortAndMixedSequences) {
+  std::vector<std::string> samples;
+  for (int a = 0; a < 256; ++a) {
+    samples.push_back(std::string(1, static_cast<char>(a)));
+    for (int b = 0; b < 256; ++b) samples.push_back({static_cast<char>(a), static_cast<char>(b)});
+  }
+  const unsigned char edges[] = {0x00, 0x41, 0x7f, 0x80, 0x8f, 0x90, 0x9f, 0xa0, 0xbf, 0xc0, 0xc1, 0xc2,
+                                 0xdf, 0xe0, 0xe1, 0xec, 0xed, 0xee, 0xef, 0xf0, 0xf1, 0xf3, 0xf4, 0xf5, 0xff};
+  for (unsigned char a : edges)
+    for (unsigned char b : edges)
+      for (unsigned char c : edges)
+        for (unsigned char d : edges) samples.push_back({char(a), char(b), char(c), char(d)});
+  // Long ASCII runs around the sequences exercise the sixteen-byte steps.
+  std::string pad(21, 'x');
+  for (size_t i = 0; i < samples.size(); i += 97) samples.push_back(pad + samples[i] + pad + samples[i]);
+  for (const std::string& s : samples) {
+    ASSERT_EQ(is_valid_utf8(s.data(), s.size()), reference_utf8(s)) << ::testing::PrintToString(s);
+  }
+}
 
 TEST(Reader, DescribeAppendsThePosition) {
   EXPECT_EQ(describe(JsonError{"trailing comma", 1, 4}), "trailing comma at line 1 column 4");
