@@ -106,7 +106,7 @@ class Reader {
       : begin_(input.data()), p_(input.data()), end_(input.data() + input.size()), doc_(document) {}
 
   // Reads the whole input; on success `rows` and `row_count` hold the elements.
-  bool read_document(const JsonValue*& rows, size_t& row_count);
+  bool read_document(std::vector<JsonValue>& rows);
 
   JsonError error() const;
 
@@ -128,6 +128,7 @@ class Reader {
   }
 
   bool read_value(JsonValue& out);
+  bool read_element_list();
   bool read_elements(JsonValue*& items, size_t& count);
   bool read_array(JsonValue& out);
   bool read_object(JsonValue& out);
@@ -187,17 +188,17 @@ JsonError Reader::error() const {
   return e;
 }
 
-bool Reader::read_document(const JsonValue*& rows, size_t& row_count) {
+bool Reader::read_document(std::vector<JsonValue>& rows) {
   skip_space();
   if (p_ == end_) return fail_eof("EOF while parsing a value");
   if (*p_ != '[') return describe_top_level_value();
   depth_ = kMaxDepth - 1;
   ++p_;
-  JsonValue* items;
-  if (!read_elements(items, row_count)) return false;
+  if (!read_element_list()) return false;
   skip_space();
   if (p_ != end_) return fail_at("trailing characters", p_);
-  rows = items;
+  // The rows are the whole element stack now: hand it over as it is.
+  rows = std::move(values_);
   return true;
 }
 
@@ -306,9 +307,9 @@ bool Reader::read_literal(const char* word, size_t length) {
   return true;
 }
 
-// After the opening bracket: the elements up to and including the closing one.
-bool Reader::read_elements(JsonValue*& items, size_t& count) {
-  size_t base = values_.size();
+// After the opening bracket: pushes the elements onto the element stack and
+// consumes the closing bracket.
+bool Reader::read_element_list() {
   skip_space();
   if (p_ == end_) return fail_eof("EOF while parsing a list");
   if (*p_ != ']') {
@@ -327,6 +328,13 @@ bool Reader::read_elements(JsonValue*& items, size_t& count) {
     }
   }
   ++p_;  // ']'
+  return true;
+}
+
+// After the opening bracket: the elements, moved into the document.
+bool Reader::read_elements(JsonValue*& items, size_t& count) {
+  size_t base = values_.size();
+  if (!read_element_list()) return false;
   count = values_.size() - base;
   items = doc_.arena().allocate_array<JsonValue>(count);
   if (count != 0) std::memcpy(static_cast<void*>(items), values_.data() + base, count * sizeof(JsonValue));
@@ -747,10 +755,9 @@ ParseOutcome parse_row_array(std::string_view input) {
   // avoids growing the arena many times (untouched pages cost nothing).
   auto document = std::make_unique<JsonDocument>(std::max<size_t>(16 * 1024, input.size() + input.size() / 2));
   Reader reader(input, *document);
-  const JsonValue* rows = nullptr;
-  size_t count = 0;
-  if (!reader.read_document(rows, count)) return ParseOutcome(reader.error());
-  return ParseOutcome(RowArray(std::move(document), std::span<const JsonValue>(rows, count)));
+  std::vector<JsonValue> rows;
+  if (!reader.read_document(rows)) return ParseOutcome(reader.error());
+  return ParseOutcome(RowArray(std::move(document), std::move(rows)));
 }
 
 }  // namespace tamsel::json

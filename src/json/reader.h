@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "json/value.h"
 
@@ -28,15 +29,15 @@ std::string describe(const JsonError& error);
 // document borrows the input text: keep the input alive as long as this.
 class RowArray {
  public:
-  RowArray(std::unique_ptr<JsonDocument> document, std::span<const JsonValue> rows)
-      : document_(std::move(document)), rows_(rows) {}
+  RowArray(std::unique_ptr<JsonDocument> document, std::vector<JsonValue> rows)
+      : document_(std::move(document)), rows_(std::move(rows)) {}
 
   std::span<const JsonValue> rows() const { return rows_; }
   JsonDocument& document() const { return *document_; }
 
  private:
   std::unique_ptr<JsonDocument> document_;
-  std::span<const JsonValue> rows_;
+  std::vector<JsonValue> rows_;
 };
 
 class ParseOutcome {

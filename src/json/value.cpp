@@ -74,7 +74,8 @@ const JsonValue* JsonObject::find(const JsonKey& key) const {
     }
     return nullptr;
   }
-  for (size_t slot = key.hash & index_mask;; slot = (slot + 1) & index_mask) {
+  const size_t mask = index_mask();
+  for (size_t slot = key.hash & mask;; slot = (slot + 1) & mask) {
     uint32_t entry = index[slot];
     if (entry == 0) return nullptr;
     if (same_key(*keys[entry - 1], key)) return &values[entry - 1];
@@ -154,7 +155,6 @@ const JsonKey* JsonDocument::find_key(std::string_view name) const {
 void JsonDocument::build_index(JsonObject& object) {
   if (object.size <= JsonObject::kIndexThreshold) {
     object.index = nullptr;
-    object.index_mask = 0;
     return;
   }
   size_t capacity = index_capacity_for(object.size);
@@ -167,7 +167,6 @@ void JsonDocument::build_index(JsonObject& object) {
     slots[slot] = static_cast<uint32_t>(i + 1);
   }
   object.index = slots;
-  object.index_mask = static_cast<uint32_t>(mask);
 }
 
 size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size) {

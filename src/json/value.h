@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -183,10 +184,12 @@ struct JsonMember {
 struct JsonObject {
   const JsonKey* const* keys = nullptr;
   JsonValue* values = nullptr;
-  uint32_t size = 0;
-  uint32_t capacity = 0;      // room in `keys` and `values` (builders grow it)
-  uint32_t index_mask = 0;
   uint32_t* index = nullptr;  // slots hold position + 1; 0 is empty
+  uint32_t size = 0;
+  uint32_t capacity = 0;  // room in `keys` and `values` (builders grow it)
+
+  // The index has bit_ceil(2 * size) slots.
+  size_t index_mask() const { return std::bit_ceil(size_t{size} * 2) - 1; }
 
   static constexpr size_t kIndexThreshold = 32;
 
