@@ -396,11 +396,11 @@ const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t cou
   size_t way = count;
   if (count != 0) way ^= names[0]->id * 7 + names[count - 1]->id * 13;
   slot = &recent_shapes_[depth_][way % kShapeWays];
-  if (slot->size == count && slot->keys != nullptr &&
-      (count == 0 || std::memcmp(slot->keys, names, count * sizeof(*names)) == 0)) {
-    return slot->keys;
+  if (slot->size != count || slot->keys == nullptr) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    if (slot->keys[i] != names[i]) return nullptr;
   }
-  return nullptr;
+  return slot->keys;
 }
 
 // Moves the members gathered since `base` into the document.

@@ -109,27 +109,29 @@ DecimalForm shortest_decimal(double value) {
   }
 
   int removed = 0;
-  uint64_t last_removed = 0;
+  // Drops the last `digits` decimal digits of the value and both bounds;
+  // returns what was dropped from the value.
+  auto drop = [&](uint64_t scale, int digits) {
+    uint64_t tail = vr % scale;
+    vr /= scale;
+    vp /= scale;
+    vm /= scale;
+    removed += digits;
+    return tail;
+  };
   uint64_t output;
   if (vm_trailing_zeros || vr_trailing_zeros) {
     // Exact ties or closed bounds matter: track the removed digits.
+    uint64_t last_removed = 0;
     while (vp / 10 > vm / 10) {
       vm_trailing_zeros &= vm % 10 == 0;
       vr_trailing_zeros &= last_removed == 0;
-      last_removed = vr % 10;
-      vr /= 10;
-      vp /= 10;
-      vm /= 10;
-      ++removed;
+      last_removed = drop(10, 1);
     }
     if (vm_trailing_zeros) {
       while (vm % 10 == 0) {
         vr_trailing_zeros &= last_removed == 0;
-        last_removed = vr % 10;
-        vr /= 10;
-        vp /= 10;
-        vm /= 10;
-        ++removed;
+        last_removed = drop(10, 1);
       }
     }
     if (vr_trailing_zeros && last_removed == 5 && vr % 2 == 0) last_removed = 4;  // half to even
@@ -138,27 +140,9 @@ DecimalForm shortest_decimal(double value) {
     // Several digits at a time where the bounds allow: rounding then looks
     // at the whole removed tail, which is what the last single step sees.
     bool round_up = false;
-    while (vp / 10000 > vm / 10000) {
-      round_up = vr % 10000 >= 5000;
-      vr /= 10000;
-      vp /= 10000;
-      vm /= 10000;
-      removed += 4;
-    }
-    if (vp / 100 > vm / 100) {
-      round_up = vr % 100 >= 50;
-      vr /= 100;
-      vp /= 100;
-      vm /= 100;
-      removed += 2;
-    }
-    while (vp / 10 > vm / 10) {
-      round_up = vr % 10 >= 5;
-      vr /= 10;
-      vp /= 10;
-      vm /= 10;
-      ++removed;
-    }
+    while (vp / 10000 > vm / 10000) round_up = drop(10000, 4) >= 5000;
+    if (vp / 100 > vm / 100) round_up = drop(100, 2) >= 50;
+    while (vp / 10 > vm / 10) round_up = drop(10, 1) >= 5;
     output = vr + ((vr == vm || round_up) ? 1 : 0);
   }
   int exponent = e10 + removed;
