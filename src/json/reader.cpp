@@ -86,6 +86,44 @@ inline int hex_value(char c) {
   return -1;
 }
 
+// Where the content of a string with escapes is put together. Appends
+// check the room once per piece; the buffer is kept for the whole read.
+class ScratchText {
+ public:
+  void assign(const char* begin, const char* end) {
+    size_ = 0;
+    append(begin, static_cast<size_t>(end - begin));
+  }
+  void append(const char* bytes, size_t n) {
+    std::memcpy(room(n), bytes, n);
+    size_ += n;
+  }
+  void push_back(char c) {
+    *room(1) = c;
+    ++size_;
+  }
+  char* room(size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    return data_.get() + size_;
+  }
+  void advance(size_t n) { size_ += n; }
+  const char* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+
+ private:
+  void grow(size_t n) {
+    size_t capacity = std::max(capacity_ * 2, size_ + n + 64);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // A string as read: where its content is and whether it can be written back
 // without escapes. `borrowed` content points into the input; otherwise into
 // the reader's scratch buffer, valid until the next string is read.
@@ -150,7 +188,7 @@ class Reader {
   int depth_ = kMaxDepth;
   std::vector<JsonValue> values_;      // elements and member values being read
   std::vector<const JsonKey*> names_;  // member names of the objects being read
-  std::string scratch_;              // content of a string with escapes
+  ScratchText scratch_;                // content of a string with escapes
   // The key met last at each nesting level and member position: objects of
   // one level usually repeat their names in order, so most keys are found by
   // comparing the input with this guess instead of scanning and hashing.
@@ -499,7 +537,7 @@ bool Reader::read_string_escaped(const char* start, const char* stop, bool high,
     if (!read_escape(plain, high, canonical)) return false;
     stop = find_string_special(p_, end_, high);
     if (stop == end_) return fail_eof("EOF while parsing a string");
-    scratch_.append(p_, stop);
+    scratch_.append(p_, static_cast<size_t>(stop - p_));
     p_ = stop;
     if (*stop == '"') break;
     if (*stop != '\\') {
@@ -566,9 +604,7 @@ bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
         if (low < 0xdc00 || low > 0xdfff) return fail_here("lone leading surrogate in hex escape");
         code_point = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
       }
-      char bytes[4];
-      size_t n = encode_utf8(code_point, bytes);
-      scratch_.append(bytes, n);
+      scratch_.advance(encode_utf8(code_point, scratch_.room(4)));
       if (code_point < 0x20 || code_point == '"' || code_point == '\\') plain = false;
       if (code_point >= 0x80) high = true;
       return true;
