@@ -95,6 +95,7 @@ class ScratchText {
     append(begin, static_cast<size_t>(end - begin));
   }
   void append(const char* bytes, size_t n) {
+    if (n == 0) return;
     std::memcpy(room(n), bytes, n);
     size_ += n;
   }
