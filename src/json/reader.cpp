@@ -145,7 +145,7 @@ class Reader {
       : begin_(input.data()), p_(input.data()), end_(input.data() + input.size()), doc_(document) {}
 
   // Reads the whole input; on success `rows` and `row_count` hold the elements.
-  bool read_document(std::vector<JsonValue>& rows);
+  bool read_document(std::vector<JsonValue>& rows, RowVisitor* visitor);
 
   JsonError error() const;
 
@@ -167,7 +167,7 @@ class Reader {
   }
 
   bool read_value(JsonValue& out);
-  bool read_element_list();
+  bool read_element_list(RowVisitor* visitor);
   bool read_elements(JsonValue*& items, size_t& count);
   bool read_array(JsonValue& out);
   bool read_object(JsonValue& out);
@@ -227,13 +227,13 @@ JsonError Reader::error() const {
   return e;
 }
 
-bool Reader::read_document(std::vector<JsonValue>& rows) {
+bool Reader::read_document(std::vector<JsonValue>& rows, RowVisitor* visitor) {
   skip_space();
   if (p_ == end_) return fail_eof("EOF while parsing a value");
   if (*p_ != '[') return describe_top_level_value();
   depth_ = kMaxDepth - 1;
   ++p_;
-  if (!read_element_list()) return false;
+  if (!read_element_list(visitor)) return false;
   skip_space();
   if (p_ != end_) return fail_at("trailing characters", p_);
   // The rows are the whole element stack now: hand it over as it is.
@@ -347,8 +347,9 @@ bool Reader::read_literal(const char* word, size_t length) {
 }
 
 // After the opening bracket: pushes the elements onto the element stack and
-// consumes the closing bracket.
-bool Reader::read_element_list() {
+// consumes the closing bracket. A visitor sees each element once read.
+bool Reader::read_element_list(RowVisitor* visitor) {
+  const size_t base = values_.size();
   skip_space();
   if (p_ == end_) return fail_eof("EOF while parsing a list");
   if (*p_ != ']') {
@@ -356,6 +357,7 @@ bool Reader::read_element_list() {
       JsonValue v;
       if (!read_value(v)) return false;
       values_.push_back(v);
+      if (visitor != nullptr) visitor->row(values_.size() - 1 - base, v);
       skip_space();
       if (p_ == end_) return fail_eof("EOF while parsing a list");
       if (*p_ == ']') break;
@@ -373,7 +375,7 @@ bool Reader::read_element_list() {
 // After the opening bracket: the elements, moved into the document.
 bool Reader::read_elements(JsonValue*& items, size_t& count) {
   size_t base = values_.size();
-  if (!read_element_list()) return false;
+  if (!read_element_list(nullptr)) return false;
   count = values_.size() - base;
   items = doc_.arena().allocate_array<JsonValue>(count);
   if (count != 0) std::memcpy(static_cast<void*>(items), values_.data() + base, count * sizeof(JsonValue));
@@ -787,14 +789,22 @@ std::string describe(const JsonError& error) {
          std::to_string(error.column);
 }
 
-ParseOutcome parse_row_array(std::string_view input) {
+namespace {
+
+ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
   // Most documents need about as much tree as text; one chunk of that size
   // avoids growing the arena many times (untouched pages cost nothing).
   auto document = std::make_unique<JsonDocument>(std::max<size_t>(16 * 1024, input.size() + input.size() / 2));
   Reader reader(input, *document);
   std::vector<JsonValue> rows;
-  if (!reader.read_document(rows)) return ParseOutcome(reader.error());
+  if (!reader.read_document(rows, visitor)) return ParseOutcome(reader.error());
   return ParseOutcome(RowArray(std::move(document), std::move(rows)));
 }
+
+}  // namespace
+
+ParseOutcome parse_row_array(std::string_view input) { return read_rows(input, nullptr); }
+
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) { return read_rows(input, &visitor); }
 
 }  // namespace tamsel::json

@@ -57,6 +57,19 @@ class ParseOutcome {
 // surround it and nothing else may follow it.
 ParseOutcome parse_row_array(std::string_view input);
 
+// Sees each element of the top-level array as soon as it has been read, while
+// its text is still in cache. What it sees stays valid as long as the
+// document does; if the read fails later, it was all for nothing.
+class RowVisitor {
+ public:
+  virtual void row(size_t index, const JsonValue& value) = 0;
+
+ protected:
+  ~RowVisitor() = default;
+};
+
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor);
+
 // The string as the invalid-type description shows it: in double quotes,
 // with quote, backslash, controls and invisible characters escaped.
 std::string debug_quote(std::string_view utf8);

@@ -90,51 +90,27 @@ class ShapeColumns {
   std::vector<uint32_t> pool_;
 };
 
-}  // namespace
-
-TransformOutcome columnarize_json(std::string_view payload) {
-  json::ParseOutcome parsed = json::parse_row_array(payload);
-  if (!parsed.ok()) {
-    return TransformOutcome::failure("invalid row-oriented JSON: " + json::describe(parsed.error()));
-  }
-  std::span<const JsonValue> rows = parsed.rows().rows();
-  for (const JsonValue& row : rows) {
-    if (!row.is_object()) {
-      return TransformOutcome::failure("expected a JSON object row, got: " + json::compact_text(row));
+// What one look at each row, as soon as the reader has it, learns: the
+// columns in first-seen order, which of them hold any value, and which still
+// agree with row 0 in every row so far. Names are interned per document, so
+// a name's column is found through its key's id; rows that share a shape (the
+// same names in the same order) share one list of member columns.
+class RowSurvey final : public json::RowVisitor {
+ public:
+  void row(size_t r, const JsonValue& value) override {
+    if (first_non_object_ != kNoRow) return;
+    if (!value.is_object()) {
+      first_non_object_ = r;
+      return;
     }
-  }
-  const json::JsonDocument& document = parsed.rows().document();
-
-  // Columns in first-seen order. Names are interned per document, so a name's
-  // column is found through its key's id; and rows that share a shape (the
-  // same names in the same order) share one list of member columns.
-  std::vector<uint32_t> column_of_key(document.key_count(), kNone);
-  std::vector<Column> columns;
-  ShapeColumns shapes;
-  auto columns_of_row = [&](const JsonObject& row, size_t r) -> const uint32_t* {
-    return shapes.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-      uint32_t& slot = column_of_key[key->id];
-      if (slot == kNone) {
-        slot = static_cast<uint32_t>(columns.size());
-        bool in_first_row = r == 0;
-        columns.push_back(
-            Column{key, in_first_row ? &value : nullptr, 0, false, in_first_row && !value.is_null()});
-      }
-      return slot;
-    });
-  };
-
-  // One pass: which columns hold any value, and which still agree with row 0
-  // in every row so far.
-  for (size_t r = 0; r < rows.size(); ++r) {
-    const JsonObject& row = rows[r].as_object();
-    const uint32_t* row_columns = columns_of_row(row, r);
+    const JsonObject& row = value.as_object();
+    const uint32_t* row_columns = columns_of(row, r);
     for (size_t i = 0; i < row.size; ++i) {
-      Column& column = columns[row_columns[i]];
-      const JsonValue& value = row.values[i];
-      if (!value.is_null()) column.has_value = true;
+      Column& column = columns_[row_columns[i]];
+      const JsonValue& member = row.values[i];
+      if (!member.is_null()) column.has_value = true;
       if (column.may_be_constant) {
-        if (r == 0 || row_values_equal(value, *column.first)) {
+        if (r == 0 || row_values_equal(member, *column.first)) {
           ++column.rows_matching;
         } else {
           column.may_be_constant = false;
@@ -142,6 +118,47 @@ TransformOutcome columnarize_json(std::string_view payload) {
       }
     }
   }
+
+  // The column of each member of `row`, in member order; `r` is its index.
+  const uint32_t* columns_of(const JsonObject& row, size_t r) {
+    return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
+      if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNone);
+      uint32_t& slot = column_of_key_[key->id];
+      if (slot == kNone) {
+        slot = static_cast<uint32_t>(columns_.size());
+        bool in_first_row = r == 0;
+        columns_.push_back(
+            Column{key, in_first_row ? &value : nullptr, 0, false, in_first_row && !value.is_null()});
+      }
+      return slot;
+    });
+  }
+
+  static constexpr size_t kNoRow = SIZE_MAX;
+  size_t first_non_object() const { return first_non_object_; }
+  const std::vector<Column>& columns() const { return columns_; }
+
+ private:
+  std::vector<uint32_t> column_of_key_;
+  std::vector<Column> columns_;
+  ShapeColumns shapes_;
+  size_t first_non_object_ = kNoRow;
+};
+
+}  // namespace
+
+TransformOutcome columnarize_json(std::string_view payload) {
+  RowSurvey survey;
+  json::ParseOutcome parsed = json::parse_row_array(payload, survey);
+  if (!parsed.ok()) {
+    return TransformOutcome::failure("invalid row-oriented JSON: " + json::describe(parsed.error()));
+  }
+  std::span<const JsonValue> rows = parsed.rows().rows();
+  if (survey.first_non_object() != RowSurvey::kNoRow) {
+    return TransformOutcome::failure("expected a JSON object row, got: " +
+                                     json::compact_text(rows[survey.first_non_object()]));
+  }
+  const std::vector<Column>& columns = survey.columns();
 
   // A constant needs two rows or more, all holding (not lacking) row 0's value.
   const bool constants_allowed = rows.size() >= 2;
@@ -185,7 +202,7 @@ TransformOutcome columnarize_json(std::string_view payload) {
     if (r != 0) out.push(',');
     out.push('[');
     const JsonObject& row = rows[r].as_object();
-    const uint32_t* row_columns = columns_of_row(row, r);
+    const uint32_t* row_columns = survey.columns_of(row, r);
     for (size_t i = 0; i < row.size; ++i) {
       uint32_t cell = cell_of_column[row_columns[i]];
       if (cell == kNone) continue;
