@@ -12,6 +12,7 @@ namespace tamsel {
 namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kHugePageAdviceLimit = size_t{64} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
@@ -26,7 +27,10 @@ void* map_aligned(size_t size) {
   size_t tail = (start + span) - (aligned + size);
   if (tail != 0) munmap(reinterpret_cast<void*>(aligned + size), tail);
   void* block = reinterpret_cast<void*>(aligned);
-  madvise(block, size, MADV_HUGEPAGE);  // advice only; 4 KiB pages still work
+  // Advice only; 4 KiB pages still work. Past a point the kernel's search
+  // for free huge pages (compaction) can cost more than the faults saved, so
+  // the largest regions take ordinary pages.
+  if (size <= kHugePageAdviceLimit) madvise(block, size, MADV_HUGEPAGE);
   return block;
 }
 
