@@ -14,15 +14,11 @@
 
 namespace tamsel::json {
 
-struct StringSpecial {
-  static constexpr bool table_entry(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-};
-
-// 1 for the quote, the backslash and the bytes below 0x20.
+// True for the quote, the backslash and the bytes below 0x20.
 struct SpecialTable {
   bool special[256];
   constexpr SpecialTable() : special() {
-    for (int c = 0; c < 256; ++c) special[c] = StringSpecial::table_entry(static_cast<unsigned char>(c));
+    for (int c = 0; c < 256; ++c) special[c] = c < 0x20 || c == '"' || c == '\\';
   }
 };
 inline constexpr SpecialTable kStringSpecial;
