@@ -24,7 +24,8 @@ struct SpecialTable {
 inline constexpr SpecialTable kStringSpecial;
 
 // Returns the first special byte in [p, end), or end. `high` is set when a
-// byte of 0x80 or above lies before the returned position.
+// byte of 0x80 or above lies before the returned position (and may be set by
+// one shortly after it).
 inline const char* find_string_special(const char* p, const char* end, bool& high) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
@@ -36,13 +37,10 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
     __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
                                 is_control);
     unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    unsigned top_bits = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (mask != 0) {
-      unsigned at = static_cast<unsigned>(std::countr_zero(mask));
-      if ((top_bits & ((1u << at) - 1)) != 0) high = true;
-      return p + at;
-    }
-    if (top_bits != 0) high = true;
+    // Bytes of 0x80 and above anywhere in the block count, even past the
+    // stop: `high` only asks for a check that then finds nothing to object to.
+    high |= _mm_movemask_epi8(v) != 0;
+    if (mask != 0) return p + std::countr_zero(mask);
     p += 16;
   }
 #else
