@@ -178,14 +178,18 @@ __attribute__((target("ssse3"))) bool valid(const unsigned char* p, size_t size)
 
 }  // namespace blocks
 
-const bool kHaveBlocks = __builtin_cpu_supports("ssse3");
+// Asked on first use rather than when the library is loaded.
+bool have_blocks() {
+  static const bool supported = __builtin_cpu_supports("ssse3");
+  return supported;
+}
 #endif
 
 }  // namespace
 
 bool is_valid_utf8(const char* data, size_t size) {
 #if TAMSEL_UTF8_BLOCKS
-  if (size >= 16 && kHaveBlocks) return blocks::valid(reinterpret_cast<const unsigned char*>(data), size);
+  if (size >= 16 && have_blocks()) return blocks::valid(reinterpret_cast<const unsigned char*>(data), size);
 #endif
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
   const unsigned char* end = p + size;
