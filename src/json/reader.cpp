@@ -161,16 +161,19 @@ class Reader {
     return fail(message, static_cast<size_t>(byte - begin_) + 1);
   }
   bool fail_here(const char* message) { return fail(message, static_cast<size_t>(p_ - begin_)); }
+  // For the readers that return a value: the failure was recorded already.
+  static JsonValue absent(bool) { return JsonValue::absent(); }
 
   void skip_space() {
     while (p_ < end_ && is_space(*p_)) ++p_;
   }
 
-  bool read_value(JsonValue& out);
+  // Values come back in registers; a failure gives JsonValue::absent().
+  JsonValue read_value();
   bool read_element_list(RowVisitor* visitor);
   bool read_elements(JsonValue*& items, size_t& count);
-  bool read_array(JsonValue& out);
-  bool read_object(JsonValue& out);
+  JsonValue read_array();
+  JsonValue read_object();
   JsonObject* finish_object(size_t base);
   bool read_literal(const char* word, size_t length);
   bool read_string(StringPiece& out);
@@ -179,7 +182,7 @@ class Reader {
   bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
   bool read_escape(bool& plain, bool& high, bool& canonical);
   bool read_hex_unit(const char* u, uint32_t& unit);
-  bool read_number(JsonValue& out);
+  JsonValue read_number();
   bool describe_top_level_value();
 
   const char* begin_;
@@ -252,8 +255,8 @@ bool Reader::describe_top_level_value() {
     if (!read_string(s)) return false;
     what = "string " + debug_quote(std::string_view(s.data, s.size));
   } else if (c == '-' || is_digit(c)) {
-    JsonValue v;
-    if (!read_number(v)) return false;
+    JsonValue v = read_number();
+    if (v.is_absent()) return false;
     ByteBuffer text;
     switch (v.number_variant()) {
       case NumberVariant::unsigned_int:
@@ -287,28 +290,25 @@ bool Reader::describe_top_level_value() {
   return false;
 }
 
-bool Reader::read_value(JsonValue& out) {
+JsonValue Reader::read_value() {
   skip_space();
-  if (p_ == end_) return fail_eof("EOF while parsing a value");
+  if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
   switch (*p_) {
     case '"': {
       ++p_;
       StringPiece s;
-      if (!read_string(s)) return false;
-      if (s.borrowed) {
-        out = JsonValue::make_string_ref(s.data, s.size, s.plain);
-      } else if (s.canonical && !s.plain) {
+      if (!read_string(s)) return JsonValue::absent();
+      if (s.borrowed) return JsonValue::make_string_ref(s.data, s.size, s.plain);
+      if (s.canonical && !s.plain) {
         // Keep the escaped text beside the content for the writer.
         using EscapedText = JsonValue::EscapedText;
         char* block = static_cast<char*>(doc_.arena().allocate(sizeof(EscapedText) + s.size, alignof(EscapedText)));
         new (block) EscapedText{s.escaped.data(), s.escaped.size()};
         char* content = block + sizeof(EscapedText);
         std::memcpy(content, s.data, s.size);
-        out = JsonValue::make_string_with_escaped_text(content, s.size);
-      } else {
-        out = JsonValue::make_string_ref(doc_.arena().copy_bytes(s.data, s.size), s.size, s.plain);
+        return JsonValue::make_string_with_escaped_text(content, s.size);
       }
-      return true;
+      return JsonValue::make_string_ref(doc_.arena().copy_bytes(s.data, s.size), s.size, s.plain);
     }
     case '-':
     case '0':
@@ -320,19 +320,13 @@ bool Reader::read_value(JsonValue& out) {
     case '6':
     case '7':
     case '8':
-    case '9': return read_number(out);
-    case 'n':
-      out = JsonValue::make_null();
-      return read_literal("null", 4);
-    case 't':
-      out = JsonValue::make_bool(true);
-      return read_literal("true", 4);
-    case 'f':
-      out = JsonValue::make_bool(false);
-      return read_literal("false", 5);
-    case '[': return read_array(out);
-    case '{': return read_object(out);
-    default: return fail_at("expected value", p_);
+    case '9': return read_number();
+    case 'n': return read_literal("null", 4) ? JsonValue::make_null() : JsonValue::absent();
+    case 't': return read_literal("true", 4) ? JsonValue::make_bool(true) : JsonValue::absent();
+    case 'f': return read_literal("false", 5) ? JsonValue::make_bool(false) : JsonValue::absent();
+    case '[': return read_array();
+    case '{': return read_object();
+    default: return absent(fail_at("expected value", p_));
   }
 }
 
@@ -354,8 +348,8 @@ bool Reader::read_element_list(RowVisitor* visitor) {
   if (p_ == end_) return fail_eof("EOF while parsing a list");
   if (*p_ != ']') {
     for (;;) {
-      JsonValue v;
-      if (!read_value(v)) return false;
+      JsonValue v = read_value();
+      if (v.is_absent()) return false;
       values_.push_back(v);
       if (visitor != nullptr) visitor->row(values_.size() - 1 - base, v);
       skip_space();
@@ -383,52 +377,50 @@ bool Reader::read_elements(JsonValue*& items, size_t& count) {
   return true;
 }
 
-bool Reader::read_array(JsonValue& out) {
-  if (--depth_ == 0) return fail_at("recursion limit exceeded", p_);
+JsonValue Reader::read_array() {
+  if (--depth_ == 0) return absent(fail_at("recursion limit exceeded", p_));
   ++p_;
   JsonValue* items;
   size_t count;
-  if (!read_elements(items, count)) return false;
+  if (!read_elements(items, count)) return JsonValue::absent();
   ++depth_;
-  out = JsonValue::make_array_ref(items, count);
-  return true;
+  return JsonValue::make_array_ref(items, count);
 }
 
-bool Reader::read_object(JsonValue& out) {
-  if (--depth_ == 0) return fail_at("recursion limit exceeded", p_);
+JsonValue Reader::read_object() {
+  if (--depth_ == 0) return absent(fail_at("recursion limit exceeded", p_));
   ++p_;
   size_t base = names_.size();
   skip_space();
-  if (p_ == end_) return fail_eof("EOF while parsing an object");
+  if (p_ == end_) return absent(fail_eof("EOF while parsing an object"));
   if (*p_ != '}') {
-    if (*p_ != '"') return fail_at("key must be a string", p_);
+    if (*p_ != '"') return absent(fail_at("key must be a string", p_));
     for (size_t position = 0;; ++position) {
       ++p_;  // the key's opening quote
       const JsonKey* key;
-      if (!read_key(position, key)) return false;
+      if (!read_key(position, key)) return JsonValue::absent();
       skip_space();
-      if (p_ == end_) return fail_eof("EOF while parsing an object");
-      if (*p_ != ':') return fail_at("expected `:`", p_);
+      if (p_ == end_) return absent(fail_eof("EOF while parsing an object"));
+      if (*p_ != ':') return absent(fail_at("expected `:`", p_));
       ++p_;
-      JsonValue v;
-      if (!read_value(v)) return false;
+      JsonValue v = read_value();
+      if (v.is_absent()) return v;
       names_.push_back(key);
       values_.push_back(v);
       skip_space();
-      if (p_ == end_) return fail_eof("EOF while parsing an object");
+      if (p_ == end_) return absent(fail_eof("EOF while parsing an object"));
       if (*p_ == '}') break;
-      if (*p_ != ',') return fail_at("expected `,` or `}`", p_);
+      if (*p_ != ',') return absent(fail_at("expected `,` or `}`", p_));
       ++p_;
       skip_space();
-      if (p_ == end_) return fail_eof("EOF while parsing a value");
-      if (*p_ == '}') return fail_at("trailing comma", p_);
-      if (*p_ != '"') return fail_at("key must be a string", p_);
+      if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
+      if (*p_ == '}') return absent(fail_at("trailing comma", p_));
+      if (*p_ != '"') return absent(fail_at("key must be a string", p_));
     }
   }
   ++p_;  // '}'
   ++depth_;
-  out = JsonValue::make_object_ref(finish_object(base));
-  return true;
+  return JsonValue::make_object_ref(finish_object(base));
 }
 
 // A shape equal to `names` among the recent ones of this level, or null;
@@ -620,13 +612,13 @@ bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
   return true;
 }
 
-bool Reader::read_number(JsonValue& out) {
+JsonValue Reader::read_number() {
   bool negative = false;
   if (*p_ == '-') {
     negative = true;
     ++p_;
-    if (p_ == end_) return fail_eof("EOF while parsing a value");
-    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
+    if (!is_digit(*p_)) return absent(fail_at("invalid number", p_));
   }
   uint64_t significand = static_cast<uint64_t>(*p_ - '0');
   ++p_;
@@ -634,7 +626,7 @@ bool Reader::read_number(JsonValue& out) {
   bool integer_dropped = false;
   bool is_float = false;
   if (significand == 0) {
-    if (p_ < end_ && is_digit(*p_)) return fail_at("invalid number", p_);
+    if (p_ < end_ && is_digit(*p_)) return absent(fail_at("invalid number", p_));
   } else {
     // The common case: the whole run fits and is taken at once; otherwise
     // digit by digit, with the overflow test.
@@ -657,8 +649,8 @@ bool Reader::read_number(JsonValue& out) {
   if (p_ < end_ && *p_ == '.') {
     is_float = true;
     ++p_;
-    if (p_ == end_) return fail_eof("EOF while parsing a value");
-    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
+    if (!is_digit(*p_)) return absent(fail_at("invalid number", p_));
     size_t run = digit_run_length(p_, end_);
     if (digits_fit(significand, run)) {
       significand = significand * kPow10Integer[run] + digits_value(p_, run);
@@ -686,8 +678,8 @@ bool Reader::read_number(JsonValue& out) {
       exponent_negative = *p_ == '-';
       ++p_;
     }
-    if (p_ == end_) return fail_eof("EOF while parsing a value");
-    if (!is_digit(*p_)) return fail_at("invalid number", p_);
+    if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
+    if (!is_digit(*p_)) return absent(fail_at("invalid number", p_));
     int32_t x = 0;
     while (p_ < end_ && is_digit(*p_)) {
       int d = *p_ - '0';
@@ -696,10 +688,9 @@ bool Reader::read_number(JsonValue& out) {
         x = x * 10 + d;
         continue;
       }
-      if (significand != 0 && !exponent_negative) return fail_here("number out of range");
+      if (significand != 0 && !exponent_negative) return absent(fail_here("number out of range"));
       while (p_ < end_ && is_digit(*p_)) ++p_;
-      out = JsonValue::make_double(negative ? -0.0 : 0.0);
-      return true;
+      return JsonValue::make_double(negative ? -0.0 : 0.0);
     }
     exponent = exponent_negative ? exponent - x : exponent + x;
     exponent = std::clamp<int64_t>(exponent, std::numeric_limits<int32_t>::min(),
@@ -707,23 +698,19 @@ bool Reader::read_number(JsonValue& out) {
   }
 
   if (!is_float && !integer_dropped) {
-    if (!negative) {
-      out = JsonValue::make_unsigned(significand);
-    } else if (significand >= 1 && significand <= 9223372036854775808ULL) {
-      out = JsonValue::make_negative(static_cast<int64_t>(0 - significand));
-    } else {
-      out = JsonValue::make_double(-static_cast<double>(significand));
+    if (!negative) return JsonValue::make_unsigned(significand);
+    if (significand >= 1 && significand <= 9223372036854775808ULL) {
+      return JsonValue::make_negative(static_cast<int64_t>(0 - significand));
     }
-    return true;
+    return JsonValue::make_double(-static_cast<double>(significand));
   }
 
   double x = static_cast<double>(significand);
   while (exponent > 308 || exponent < -308) {
     if (x == 0) {
-      out = JsonValue::make_double(negative ? -0.0 : 0.0);
-      return true;
+      return JsonValue::make_double(negative ? -0.0 : 0.0);
     }
-    if (exponent >= 0) return fail_here("number out of range");
+    if (exponent >= 0) return absent(fail_here("number out of range"));
     x /= 1e308;
     exponent += 308;
   }
@@ -731,10 +718,9 @@ bool Reader::read_number(JsonValue& out) {
     x /= kPow10[-exponent];
   } else {
     x *= kPow10[exponent];
-    if (std::isinf(x)) return fail_here("number out of range");
+    if (std::isinf(x)) return absent(fail_here("number out of range"));
   }
-  out = JsonValue::make_double(negative ? -x : x);
-  return true;
+  return JsonValue::make_double(negative ? -x : x);
 }
 
 // Which non-ASCII code points the debug quoting shows escaped.

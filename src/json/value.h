@@ -79,6 +79,10 @@ class JsonValue {
   JsonValue() : meta_(static_cast<uint64_t>(JsonKind::null)), bits_(0) {}
 
   static JsonValue make_null() { return JsonValue(); }
+  // Not a value: what a reading step hands back when it could not make one.
+  // It is never part of a tree.
+  static JsonValue absent() { return JsonValue(kAbsent, 0, 0, 0); }
+  bool is_absent() const { return kind() == kAbsent; }
   static JsonValue make_bool(bool b) { return JsonValue(JsonKind::boolean, b ? 1 : 0, 0, b ? 1 : 0); }
   static JsonValue make_unsigned(uint64_t v) {
     return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::unsigned_int), 0, v);
@@ -155,6 +159,7 @@ class JsonValue {
   const JsonObject& as_object() const { return *reinterpret_cast<const JsonObject*>(bits_); }
 
  private:
+  static constexpr JsonKind kAbsent = static_cast<JsonKind>(0xff);
   static constexpr uint8_t kPlainString = 1;
   static constexpr uint8_t kHasEscapedText = 2;
 
