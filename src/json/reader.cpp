@@ -133,10 +133,6 @@ struct StringPiece {
   size_t size;
   bool plain;
   bool borrowed;
-  // Every escape was in the form the writer itself uses, so the text between
-  // the quotes, `escaped`, is exactly what writing the content gives.
-  bool canonical = false;
-  std::string_view escaped;
 };
 
 class Reader {
@@ -177,9 +173,11 @@ class Reader {
   JsonObject* finish_object(size_t base);
   bool read_literal(const char* word, size_t length);
   bool read_string(StringPiece& out);
+  JsonValue read_string_value();
   bool read_key(size_t position, const JsonKey*& key);
   bool key_matches_here(const JsonKey& key) const;
   bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
+  template <bool kDecode>
   bool read_escape(bool& plain, bool& high, bool& canonical);
   bool read_hex_unit(const char* u, uint32_t& unit);
   JsonValue read_number();
@@ -294,22 +292,7 @@ JsonValue Reader::read_value() {
   skip_space();
   if (p_ == end_) return absent(fail_eof("EOF while parsing a value"));
   switch (*p_) {
-    case '"': {
-      ++p_;
-      StringPiece s;
-      if (!read_string(s)) return JsonValue::absent();
-      if (s.borrowed) return JsonValue::make_string_ref(s.data, s.size, s.plain);
-      if (s.canonical && !s.plain) {
-        // Keep the escaped text beside the content for the writer.
-        using EscapedText = JsonValue::EscapedText;
-        char* block = static_cast<char*>(doc_.arena().allocate(sizeof(EscapedText) + s.size, alignof(EscapedText)));
-        new (block) EscapedText{s.escaped.data(), s.escaped.size()};
-        char* content = block + sizeof(EscapedText);
-        std::memcpy(content, s.data, s.size);
-        return JsonValue::make_string_with_escaped_text(content, s.size);
-      }
-      return JsonValue::make_string_ref(doc_.arena().copy_bytes(s.data, s.size), s.size, s.plain);
-    }
+    case '"': ++p_; return read_string_value();
     case '-':
     case '0':
     case '1':
@@ -512,7 +495,7 @@ bool Reader::read_string(StringPiece& out) {
     p_ = stop + 1;
     size_t size = static_cast<size_t>(stop - start);
     if (high && !is_valid_utf8(start, size)) return fail_here("invalid unicode code point");
-    out = StringPiece{start, size, true, true, true, std::string_view(start, size)};
+    out = StringPiece{start, size, true, true};
     return true;
   }
   if (*stop != '\\') {
@@ -529,7 +512,7 @@ bool Reader::read_string_escaped(const char* start, const char* stop, bool high,
   p_ = stop;
   for (;;) {
     // *p_ is a backslash
-    if (!read_escape(plain, high, canonical)) return false;
+    if (!read_escape<true>(plain, high, canonical)) return false;
     stop = find_string_special(p_, end_, high);
     if (stop == end_) return fail_eof("EOF while parsing a string");
     scratch_.append(p_, static_cast<size_t>(stop - p_));
@@ -543,9 +526,51 @@ bool Reader::read_string_escaped(const char* start, const char* stop, bool high,
   if (high && !is_valid_utf8(scratch_.data(), scratch_.size())) {
     return fail_here("invalid unicode code point");
   }
-  out = StringPiece{scratch_.data(), scratch_.size(), plain, false, canonical,
-                    std::string_view(start, static_cast<size_t>(p_ - 1 - start))};
+  out = StringPiece{scratch_.data(), scratch_.size(), plain, false};
   return true;
+}
+
+// A string value, after its opening quote. Escapes are checked where they
+// stand; while each is in the writer's own form, the text between the quotes
+// is exactly what writing the content gives, and the value is that text,
+// neither decoded nor copied. The first escape in another form sends the
+// string through the decoding path from its start.
+JsonValue Reader::read_string_value() {
+  const char* start = p_;
+  bool high = false;
+  const char* stop = find_string_special(p_, end_, high);
+  if (stop == end_) return absent(fail_eof("EOF while parsing a string"));
+  if (*stop == '"') {
+    p_ = stop + 1;
+    size_t size = static_cast<size_t>(stop - start);
+    if (high && !is_valid_utf8(start, size)) return absent(fail_here("invalid unicode code point"));
+    return JsonValue::make_string_ref(start, size, true);
+  }
+  bool plain = false;
+  bool canonical = true;
+  p_ = stop;
+  for (;;) {
+    if (*stop != '\\') {
+      return absent(fail_at("control character (\\u0000-\\u001F) found while parsing a string", stop));
+    }
+    if (!read_escape<false>(plain, high, canonical)) return JsonValue::absent();
+    if (!canonical) {
+      p_ = start;
+      StringPiece s;
+      if (!read_string(s)) return JsonValue::absent();
+      return JsonValue::make_string_ref(doc_.arena().copy_bytes(s.data, s.size), s.size, s.plain);
+    }
+    stop = find_string_special(p_, end_, high);
+    if (stop == end_) return absent(fail_eof("EOF while parsing a string"));
+    p_ = stop;
+    if (*stop == '"') break;
+  }
+  ++p_;  // closing quote
+  // Escapes stand for whole characters, so the text is well-formed UTF-8
+  // exactly when the content is.
+  size_t size = static_cast<size_t>(p_ - 1 - start);
+  if (high && !is_valid_utf8(start, size)) return absent(fail_here("invalid unicode code point"));
+  return JsonValue::make_escaped_string_ref(start, size);
 }
 
 // Four hexadecimal digits after the 'u' at `u`.
@@ -562,6 +587,9 @@ bool Reader::read_hex_unit(const char* u, uint32_t& unit) {
   return true;
 }
 
+// With kDecode, appends what the escape stands for to the scratch text;
+// without, only checks it.
+template <bool kDecode>
 bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
   ++p_;  // backslash
   if (p_ == end_) return fail_eof("EOF while parsing a string");
@@ -599,7 +627,7 @@ bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
         if (low < 0xdc00 || low > 0xdfff) return fail_here("lone leading surrogate in hex escape");
         code_point = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
       }
-      scratch_.advance(encode_utf8(code_point, scratch_.room(4)));
+      if constexpr (kDecode) scratch_.advance(encode_utf8(code_point, scratch_.room(4)));
       if (code_point < 0x20 || code_point == '"' || code_point == '\\') plain = false;
       if (code_point >= 0x80) high = true;
       return true;
@@ -607,7 +635,7 @@ bool Reader::read_escape(bool& plain, bool& high, bool& canonical) {
     default: return fail_at("invalid escape", p_);
   }
   ++p_;
-  scratch_.push_back(produced);
+  if constexpr (kDecode) scratch_.push_back(produced);
   if (kStringSpecial.special[static_cast<unsigned char>(produced)]) plain = false;
   return true;
 }

@@ -261,6 +261,7 @@ JsonValue JsonDocument::copy(const JsonValue& value) {
     case JsonKind::number: return value;
     case JsonKind::string: {
       const char* data = arena_.copy_bytes(value.string_data(), value.string_size());
+      if (value.string_is_escaped()) return JsonValue::make_escaped_string_ref(data, value.string_size());
       return JsonValue::make_string_ref(data, value.string_size(), value.string_is_plain());
     }
     case JsonKind::array: {
@@ -284,6 +285,40 @@ JsonValue JsonDocument::copy(const JsonValue& value) {
   return value;
 }
 
+// ---------------------------------------------------------------- strings
+
+std::string string_content(const JsonValue& s) {
+  if (!s.string_is_escaped()) return std::string(s.as_string());
+  // The writer's escapes: the two-character ones, and \u00xx (lower case) for
+  // the other bytes below 0x20.
+  const char* p = s.string_data();
+  const char* end = p + s.string_size();
+  std::string content;
+  content.reserve(s.string_size());
+  while (p < end) {
+    const char* backslash = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+    if (backslash == nullptr) backslash = end;
+    content.append(p, backslash);
+    if (backslash == end) break;
+    switch (backslash[1]) {
+      case 'b': content.push_back('\b'); break;
+      case 'f': content.push_back('\f'); break;
+      case 'n': content.push_back('\n'); break;
+      case 'r': content.push_back('\r'); break;
+      case 't': content.push_back('\t'); break;
+      case 'u': {
+        auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+        content.push_back(static_cast<char>(hex(backslash[4]) * 16 + hex(backslash[5])));
+        p = backslash + 6;
+        continue;
+      }
+      default: content.push_back(backslash[1]); break;  // the quote or the backslash
+    }
+    p = backslash + 2;
+  }
+  return content;
+}
+
 // ---------------------------------------------------------------- equality
 
 bool values_equal(const JsonValue& a, const JsonValue& b) {
@@ -295,9 +330,18 @@ bool values_equal(const JsonValue& a, const JsonValue& b) {
       if (a.number_variant() != b.number_variant()) return false;
       if (a.number_variant() == NumberVariant::floating) return a.as_double() == b.as_double();
       return a.as_unsigned() == b.as_unsigned();
-    case JsonKind::string:
-      return a.string_size() == b.string_size() &&
-             std::memcmp(a.string_data(), b.string_data(), a.string_size()) == 0;
+    case JsonKind::string: {
+      // Escaped text is unique to its content, so two strings of the same
+      // form compare by their bytes. Content with nothing to escape never
+      // equals a string in escaped form; anything else is decoded.
+      if (a.string_is_escaped() == b.string_is_escaped()) {
+        return a.string_size() == b.string_size() &&
+               std::memcmp(a.string_data(), b.string_data(), a.string_size()) == 0;
+      }
+      const JsonValue& content = a.string_is_escaped() ? b : a;
+      if (content.string_is_plain()) return false;
+      return string_content(a) == string_content(b);
+    }
     case JsonKind::array: {
       auto x = a.as_array();
       auto y = b.as_array();

@@ -3,9 +3,10 @@
 //
 // Values are small handles (16 bytes). Their content lives in a JsonDocument:
 // its arena holds arrays, objects and decoded strings, and its key table holds
-// every member name once. A string read from input without escapes points
-// straight into that input, so a document read by the reader borrows the
-// input text and must not outlive it.
+// every member name once. A string read from input without escapes, or with
+// escapes all in the writer's own form, points straight into that input, so
+// a document read by the reader borrows the input text and must not outlive
+// it.
 #pragma once
 
 #include <cstddef>
@@ -110,16 +111,12 @@ class JsonValue {
     return JsonValue(JsonKind::string, plain ? kPlainString : 0, size,
                      reinterpret_cast<uint64_t>(data));
   }
-  // A string whose content has bytes that need escaping, read from text
-  // whose escapes were all in the writer's own form: the writer then copies
-  // that text instead of escaping the content again. `content` must be
-  // preceded by an EscapedText naming that text (which is not copied).
-  struct EscapedText {
-    const char* data;
-    size_t size;
-  };
-  static JsonValue make_string_with_escaped_text(const char* content, size_t size) {
-    return JsonValue(JsonKind::string, kHasEscapedText, size, reinterpret_cast<uint64_t>(content));
+  // A string given by its text as the writer would write it (between the
+  // quotes), not by its content: the reader keeps strings whose escapes are
+  // all in the writer's own form this way, pointing into the input, so that
+  // neither decoding nor copying them is needed. The text is not copied.
+  static JsonValue make_escaped_string_ref(const char* text, size_t size) {
+    return JsonValue(JsonKind::string, kEscapedForm, size, reinterpret_cast<uint64_t>(text));
   }
   static JsonValue make_array_ref(const JsonValue* items, size_t size) {
     return JsonValue(JsonKind::array, 0, size, reinterpret_cast<uint64_t>(items));
@@ -143,15 +140,15 @@ class JsonValue {
   }
   JsonNumber as_number() const;
 
+  // The content, or for a string in escaped form its escaped text.
   const char* string_data() const { return reinterpret_cast<const char*>(bits_); }
   size_t string_size() const { return size_field(); }
+  // The content; only for strings not in escaped form (see string_content).
   std::string_view as_string() const { return {string_data(), string_size()}; }
   bool string_is_plain() const { return (flags() & kPlainString) != 0; }
-  // The escaped text written for this string, when it was kept; else null.
-  const EscapedText* string_escaped_text() const {
-    if ((flags() & kHasEscapedText) == 0) return nullptr;
-    return reinterpret_cast<const EscapedText*>(string_data()) - 1;
-  }
+  bool string_is_escaped() const { return (flags() & kEscapedForm) != 0; }
+  // Plain content and escaped text are both written exactly as they are.
+  bool string_is_written_as_is() const { return (flags() & (kPlainString | kEscapedForm)) != 0; }
 
   std::span<const JsonValue> as_array() const {
     return {reinterpret_cast<const JsonValue*>(bits_), size_field()};
@@ -161,7 +158,7 @@ class JsonValue {
  private:
   static constexpr JsonKind kAbsent = static_cast<JsonKind>(0xff);
   static constexpr uint8_t kPlainString = 1;
-  static constexpr uint8_t kHasEscapedText = 2;
+  static constexpr uint8_t kEscapedForm = 2;
 
   JsonValue(JsonKind kind, uint8_t flags, uint64_t size, uint64_t bits)
       : meta_(static_cast<uint64_t>(kind) | (static_cast<uint64_t>(flags) << 8) | (size << 16)),
@@ -277,5 +274,8 @@ class JsonDocument {
 // Equality of two values: kinds must match; numbers must have the same
 // variant and value (floats compare as IEEE doubles); objects ignore order.
 bool values_equal(const JsonValue& a, const JsonValue& b);
+
+// The content of a string value, whatever its form.
+std::string string_content(const JsonValue& s);
 
 }  // namespace tamsel::json

@@ -25,19 +25,13 @@ void write_negative(int64_t value, ByteBuffer& out);
 void write_float(double value, ByteBuffer& out);
 
 inline void write_string_value(const JsonValue& s, ByteBuffer& out) {
-  if (s.string_is_plain()) {
+  if (s.string_is_written_as_is()) {
     size_t n = s.string_size();
     char* p = out.room(n + 2);
     p[0] = '"';
     std::memcpy(p + 1, s.string_data(), n);
     p[n + 1] = '"';
     out.advance(n + 2);
-  } else if (const JsonValue::EscapedText* text = s.string_escaped_text()) {
-    char* p = out.room(text->size + 2);
-    p[0] = '"';
-    std::memcpy(p + 1, text->data, text->size);
-    p[text->size + 1] = '"';
-    out.advance(text->size + 2);
   } else {
     write_escaped_string(s.string_data(), s.string_size(), out);
   }

@@ -109,6 +109,13 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"[\"\xf4\x90\x80\x80\"]", "invalid unicode code point", 1, 7},
         Rejected{"[\"\xe2\x82\"]", "invalid unicode code point", 1, 5},
         Rejected{"[\"\\n\xe2\x82\"]", "invalid unicode code point", 1, 7},
+        // A cut sequence just before an escape, in either form of escape.
+        Rejected{"[\"\\n\xe2\x82\\t\"]", "invalid unicode code point", 1, 9},
+        Rejected{"[\"\\/\xe2\x82\\t\"]", "invalid unicode code point", 1, 9},
+        Rejected{"[\"\\n\\x\"]", "invalid escape", 1, 6},
+        Rejected{"[\"\\n\\/\\x\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\n\x01\"]", kControl, 1, 5},
+        Rejected{"[\"\\n\\u00", "EOF while parsing a string", 1, 8},
         Rejected{"[{\"\xff\":1}]", "invalid unicode code point", 1, 5}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -272,6 +279,11 @@ TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   ASSERT_TRUE(parsed.outcome.ok());
   EXPECT_EQ(parsed.first().as_string(),
             std::string("\"\\/\b\f\n\r\t\xc3\xa9\xf0\x9f\x98\x80", 14) + std::string(1, '\0'));
+  // Escapes in the writer's own form are kept as they stand.
+  auto own_form = parse_value(R"("a\"\\\b\f\n\r\t\u0001\u001fz")");
+  ASSERT_TRUE(own_form.outcome.ok());
+  EXPECT_EQ(string_content(own_form.first()), "a\"\\\b\f\n\r\t\x01\x1fz");
+  EXPECT_EQ(compact_text(own_form.first()), R"("a\"\\\b\f\n\r\t\u0001\u001fz")");
   auto keys = parse_value(R"({"\u0061":1,"a":2})");
   ASSERT_TRUE(keys.outcome.ok());
   EXPECT_EQ(compact_text(keys.first()), R"({"a":2})");

@@ -193,7 +193,7 @@ TEST(TransformProperty, OutputRebuildsEveryRow) {
       EXPECT_EQ(constants.count(), 0u);
     }
     for (const JsonValue& name : columns) {
-      EXPECT_EQ(constants.find(name.as_string()), nullptr) << payload;
+      EXPECT_EQ(constants.find(json::string_content(name)), nullptr) << payload;
     }
 
     for (size_t r = 0; r < in_rows.size(); ++r) {
@@ -202,7 +202,7 @@ TEST(TransformProperty, OutputRebuildsEveryRow) {
       ASSERT_EQ(cells.size(), columns.size()) << payload;
       size_t rebuilt = 0;
       for (size_t c = 0; c < columns.size(); ++c) {
-        const JsonValue* original = in.find(columns[c].as_string());
+        const JsonValue* original = in.find(json::string_content(columns[c]));
         if (cells[c].is_null()) {
           EXPECT_TRUE(original == nullptr || original->is_null()) << payload;
           continue;

@@ -170,6 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
                       EqualityCase{"1", "2", false}, EqualityCase{"null", "null", true},
                       EqualityCase{"true", "false", false}, EqualityCase{"null", "false", false},
                       EqualityCase{"\"a\"", "\"\\u0061\"", true}, EqualityCase{"\"a\"", "\"ab\"", false},
+                      // Strings kept in escaped form against decoded ones.
+                      EqualityCase{R"("x\n")", R"("x\n")", true}, EqualityCase{R"("x\n")", R"("x\r")", false},
+                      EqualityCase{R"("x\n")", R"("x\u000a")", true},
+                      EqualityCase{R"("a/\"")", R"("a\/\"")", true}, EqualityCase{R"("\\")", R"("\u005c")", true},
+                      EqualityCase{R"("\u001f")", R"("\u001F")", true}, EqualityCase{R"("\u0001")", R"("\u0002")", false},
+                      EqualityCase{R"("x\n")", R"("x")", false}, EqualityCase{R"("\n")", R"("\u006e")", false},
                       EqualityCase{"[1,2]", "[2,1]", false}, EqualityCase{"[1,2]", "[1,2]", true},
                       EqualityCase{"[1]", "[1,1]", false}, EqualityCase{"[1]", "[1.0]", false},
                       EqualityCase{R"({"a":1,"b":2})", R"({"b":2,"a":1})", true},
@@ -188,6 +194,14 @@ TEST(Document, DeepCopyMatchesAndOwnsItsContent) {
   EXPECT_EQ(compact_text(copy), compact_text(source.first()));
   source.text->assign(source.text->size(), ' ');  // the copy must not borrow the input
   EXPECT_EQ(copy.as_object().find("m3")->as_array()[0].as_unsigned(), 3u);
+
+  auto strings = parse_value(R"(["x\n\u0001","a\/b\t","plain"])");
+  ASSERT_TRUE(strings.outcome.ok());
+  JsonValue strings_copy = copy_home.copy(strings.first());
+  const std::string written = compact_text(strings.first());
+  strings.text->assign(strings.text->size(), ' ');
+  EXPECT_EQ(compact_text(strings_copy), written);
+  EXPECT_EQ(written, R"(["x\n\u0001","a/b\t","plain"])");
 }
 
 }  // namespace
