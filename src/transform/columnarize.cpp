@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "json/reader.h"
@@ -72,22 +73,21 @@ class ShapeColumns {
   template <class ColumnOfMember>
   const uint32_t* columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
     Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) >> 4) % kEntries];
-    if (entry.keys != row.keys || entry.size != row.size) {
-      entry = Entry{row.keys, row.size, pool_.size()};
-      for (size_t i = 0; i < row.size; ++i) pool_.push_back(column_of_member(row.keys[i], row.values[i]));
+    if (entry.keys != row.keys || entry.columns.size() != row.size) {
+      entry.keys = row.keys;
+      entry.columns.resize(row.size);
+      for (size_t i = 0; i < row.size; ++i) entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
     }
-    return pool_.data() + entry.offset;
+    return entry.columns.data();
   }
 
  private:
   static constexpr size_t kEntries = 16;
   struct Entry {
     const JsonKey* const* keys = nullptr;
-    uint32_t size = 0;
-    size_t offset = 0;
+    std::vector<uint32_t> columns;
   };
   Entry cache_[kEntries];
-  std::vector<uint32_t> pool_;
 };
 
 // What one look at each row, as soon as the reader has it, learns: the
@@ -137,12 +137,39 @@ class RowSurvey final : public json::RowVisitor {
   static constexpr size_t kNoRow = SIZE_MAX;
   size_t first_non_object() const { return first_non_object_; }
   const std::vector<Column>& columns() const { return columns_; }
+  // The column of each key id met in a row, or kNone.
+  const std::vector<uint32_t>& column_of_key() const { return column_of_key_; }
 
  private:
   std::vector<uint32_t> column_of_key_;
   std::vector<Column> columns_;
   ShapeColumns shapes_;
   size_t first_non_object_ = kNoRow;
+};
+
+// Writes runs of null cells from one prepared text, in 32-byte pieces that
+// may run past the end of the run (the next write covers them), so a short
+// run costs a store or two rather than a call.
+class NullRuns {
+ public:
+  explicit NullRuns(uint32_t cells) : text_(5 * static_cast<size_t>(cells) + kPiece, '\0') {
+    for (uint32_t i = 0; i < cells; ++i) std::memcpy(text_.data() + 5 * static_cast<size_t>(i), ",null", 5);
+  }
+
+  // The nulls of cells [from, to); no comma before cell 0.
+  void write(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
+    if (from == to) return;
+    const size_t skip = from == 0 ? 1 : 0;
+    const size_t n = 5 * static_cast<size_t>(to - from) - skip;
+    const char* source = text_.data() + skip;
+    char* target = out.room(n + kPiece);
+    for (size_t done = 0; done < n; done += kPiece) std::memcpy(target + done, source + done, kPiece);
+    out.advance(n);
+  }
+
+ private:
+  static constexpr size_t kPiece = 32;
+  std::string text_;
 };
 
 }  // namespace
@@ -186,25 +213,24 @@ TransformOutcome columnarize_json(std::string_view payload) {
   }
   out.append(R"(],"rows":[)");
   // Each row array: the row's own cells in column order, and between them
-  // runs of nulls copied from one prepared run (sparse rows are mostly nulls).
-  std::string null_run;
-  for (uint32_t i = 0; i < cell_count; ++i) null_run += ",null";
+  // runs of nulls (sparse rows are mostly nulls).
+  NullRuns nulls(cell_count);
+  // The cell of each key id, or kNone: a row's members find their cells
+  // with one look each.
+  std::vector<uint32_t> cell_of_key(survey.column_of_key().size(), kNone);
+  for (size_t id = 0; id < cell_of_key.size(); ++id) {
+    uint32_t column = survey.column_of_key()[id];
+    if (column != kNone) cell_of_key[id] = cell_of_column[column];
+  }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
   std::vector<const JsonValue*> cells(cell_count, nullptr);
   std::vector<uint64_t> present((cell_count + 63) / 64, 0);
-  auto write_nulls = [&](uint32_t from, uint32_t to) {
-    if (from == to) return;
-    size_t skip = from == 0 ? 1 : 0;  // no comma before the first cell
-    out.append(null_run.data() + skip, 5 * static_cast<size_t>(to - from) - skip);
-  };
   for (size_t r = 0; r < rows.size(); ++r) {
-    if (r != 0) out.push(',');
-    out.push('[');
+    out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
     const JsonObject& row = rows[r].as_object();
-    const uint32_t* row_columns = survey.columns_of(row, r);
     for (size_t i = 0; i < row.size; ++i) {
-      uint32_t cell = cell_of_column[row_columns[i]];
+      uint32_t cell = cell_of_key[row.keys[i]->id];
       if (cell == kNone) continue;
       cells[cell] = &row.values[i];
       present[cell >> 6] |= uint64_t{1} << (cell & 63);
@@ -213,14 +239,14 @@ TransformOutcome columnarize_json(std::string_view payload) {
     for (size_t word = 0; word < present.size(); ++word) {
       for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
         uint32_t cell = static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
-        write_nulls(next, cell);
+        nulls.write(next, cell, out);
         if (cell != 0) out.push(',');
         json::write_compact(*cells[cell], out);
         next = cell + 1;
       }
       present[word] = 0;
     }
-    write_nulls(next, cell_count);
+    nulls.write(next, cell_count, out);
     out.push(']');
   }
   out.append(R"(],"constants":{)");
