@@ -42,18 +42,23 @@ size_t index_capacity_for(size_t size) { return std::bit_ceil(size * 2); }
 
 }  // namespace
 
-uint32_t hash_key_bytes(const char* data, size_t size) {
+KeyText key_text(const char* data, size_t size) {
+  KeyText t{data, size, load_partial(data, size < 8 ? size : 8), size >= 8 ? load_partial(data + size - 8, 8) : 0, 0};
+  if (size <= 16) {
+    t.hash = hash_short_key(t.head, t.tail, size);
+    return t;
+  }
   uint64_t h = 0x9e3779b97f4a7c15ULL ^ (size * 0xff51afd7ed558ccdULL);
-  while (size >= 8) {
+  const char* p = data;
+  for (size_t left = size; left >= 8; left -= 8, p += 8) {
     uint64_t w;
-    std::memcpy(&w, data, 8);
+    std::memcpy(&w, p, 8);
     h = (h ^ w) * 0xbf58476d1ce4e5b9ULL;
     h ^= h >> 29;
-    data += 8;
-    size -= 8;
   }
-  if (size != 0) h = (h ^ load_partial(data, size)) * 0x94d049bb133111ebULL;
-  return static_cast<uint32_t>(mix(h));
+  h = (h ^ t.tail) * 0x94d049bb133111ebULL;
+  t.hash = static_cast<uint32_t>(mix(h));
+  return t;
 }
 
 JsonNumber JsonValue::as_number() const {
@@ -91,64 +96,64 @@ const JsonValue* JsonObject::find(std::string_view name) const {
 // ---------------------------------------------------------------- documents
 
 JsonDocument::JsonDocument(size_t first_chunk_bytes) : arena_(first_chunk_bytes) {
-  key_slots_.assign(64, 0);
+  key_slots_.assign(64, KeySlot{});
   key_mask_ = 63;
+}
+
+void JsonDocument::place(const JsonKey* key, size_t slot) {
+  key_slots_[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
 }
 
 void JsonDocument::grow_key_table() {
   size_t capacity = key_slots_.size() * 2;
-  key_slots_.assign(capacity, 0);
+  key_slots_.assign(capacity, KeySlot{});
   key_mask_ = capacity - 1;
   for (const JsonKey* key : keys_) {
     size_t slot = key->hash & key_mask_;
-    while (key_slots_[slot] != 0) slot = (slot + 1) & key_mask_;
-    key_slots_[slot] = key->id + 1;
+    while (key_slots_[slot].id_plus_one != 0) slot = (slot + 1) & key_mask_;
+    place(key, slot);
   }
 }
 
-const JsonKey* JsonDocument::intern(const char* name, size_t size, uint32_t hash, bool borrow,
-                                    bool plain) {
-  // Names up to 16 bytes compare as their first and last eight bytes.
-  const uint64_t head = load_partial(name, size < 8 ? size : 8);
-  const uint64_t tail = size >= 8 ? load_partial(name + size - 8, 8) : 0;
-  size_t slot = hash & key_mask_;
+const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain) {
+  const size_t size = name.size;
+  size_t slot = name.hash & key_mask_;
   for (;; slot = (slot + 1) & key_mask_) {
-    uint32_t entry = key_slots_[slot];
-    if (entry == 0) break;
-    const JsonKey* key = keys_[entry - 1];
-    if (key->hash == hash && key->size == size && key->head == head && key->tail == tail &&
-        (size <= 16 || std::memcmp(key->data + 8, name + 8, size - 16) == 0)) {
-      return key;
+    const KeySlot& entry = key_slots_[slot];
+    if (entry.id_plus_one == 0) break;
+    if (entry.hash == name.hash && entry.head == name.head && entry.tail == name.tail) {
+      const JsonKey* key = entry.key;
+      if (key->size == size && (size <= 16 || std::memcmp(key->data + 8, name.data + 8, size - 16) == 0)) {
+        return key;
+      }
     }
   }
   if (keys_.size() >= UINT32_MAX - 1) raise_fault("too many distinct member names");
   JsonKey* key = arena_.allocate_array<JsonKey>(1);
-  key->data = borrow ? name : arena_.copy_bytes(name, size);
+  key->data = borrow ? name.data : arena_.copy_bytes(name.data, size);
   key->size = size;
-  key->hash = hash;
+  key->hash = name.hash;
   key->id = static_cast<uint32_t>(keys_.size());
   key->owner = this;
   key->plain = plain;
-  key->head = head;
-  key->tail = tail;
+  key->head = name.head;
+  key->tail = name.tail;
   keys_.push_back(key);
-  key_slots_[slot] = key->id + 1;
+  place(key, slot);
   if (keys_.size() * 2 > key_slots_.size()) grow_key_table();
   return key;
 }
 
 const JsonKey* JsonDocument::intern(std::string_view name) {
-  return intern(name.data(), name.size(), hash_key_bytes(name.data(), name.size()), false,
-                bytes_are_plain(name.data(), name.size()));
+  return intern(key_text(name.data(), name.size()), false, bytes_are_plain(name.data(), name.size()));
 }
 
 const JsonKey* JsonDocument::find_key(std::string_view name) const {
   uint32_t hash = hash_key_bytes(name.data(), name.size());
   for (size_t slot = hash & key_mask_;; slot = (slot + 1) & key_mask_) {
-    uint32_t entry = key_slots_[slot];
-    if (entry == 0) return nullptr;
-    const JsonKey* key = keys_[entry - 1];
-    if (key->hash == hash && key->view() == name) return key;
+    const KeySlot& entry = key_slots_[slot];
+    if (entry.id_plus_one == 0) return nullptr;
+    if (entry.hash == hash && entry.key->view() == name) return entry.key;
   }
 }
 
@@ -276,7 +281,7 @@ JsonValue JsonDocument::copy(const JsonValue& value) {
       JsonValue* values = arena_.allocate_array<JsonValue>(source.size);
       for (size_t i = 0; i < source.size; ++i) {
         const JsonKey& k = *source.keys[i];
-        keys[i] = intern(k.data, k.size, k.hash, false, k.plain);
+        keys[i] = intern(KeyText{k.data, k.size, k.head, k.tail, k.hash}, false, k.plain);
         values[i] = copy(source.values[i]);
       }
       return JsonValue::make_object_ref(make_object(keys, values, source.size));

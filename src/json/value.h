@@ -221,7 +221,27 @@ struct JsonObject {
   const JsonValue* find(const JsonKey& key) const;
 };
 
-uint32_t hash_key_bytes(const char* data, size_t size);
+// A member name as the key table looks it up: its bytes, its first eight
+// bytes (zero-padded), its last eight when it has that many (else 0), and its
+// hash. Names up to 16 bytes compare and hash as those two words.
+struct KeyText {
+  const char* data;
+  size_t size;
+  uint64_t head;
+  uint64_t tail;
+  uint32_t hash;
+};
+
+inline uint32_t hash_short_key(uint64_t head, uint64_t tail, size_t size) {
+  uint64_t h = head * 0x9e3779b97f4a7c15ULL;
+  h = (std::rotl(h, 31) ^ tail ^ size) * 0xbf58476d1ce4e5b9ULL;
+  h ^= h >> 29;
+  h *= 0x94d049bb133111ebULL;
+  return static_cast<uint32_t>(h >> 32);
+}
+
+KeyText key_text(const char* data, size_t size);
+inline uint32_t hash_key_bytes(const char* data, size_t size) { return key_text(data, size).hash; }
 
 // Owns the storage of a tree of values: the arena and the key table.
 class JsonDocument {
@@ -235,7 +255,7 @@ class JsonDocument {
   // Returns the document's key for `name`, adding it if new. `borrow` lets the
   // key point at `name` instead of a copy (its bytes must outlive the
   // document); `plain` says no byte of it needs escaping.
-  const JsonKey* intern(const char* name, size_t size, uint32_t hash, bool borrow, bool plain);
+  const JsonKey* intern(const KeyText& name, bool borrow, bool plain);
   const JsonKey* intern(std::string_view name);
   const JsonKey* find_key(std::string_view name) const;
   size_t key_count() const { return keys_.size(); }
@@ -262,7 +282,17 @@ class JsonDocument {
 
   Arena arena_;
   std::vector<JsonKey*> keys_;
-  std::vector<uint32_t> key_slots_;  // id + 1, 0 is empty
+  // The key table: open addressing, each slot holding what a lookup compares
+  // first, so that a probe reads one slot and no key.
+  struct KeySlot {
+    uint64_t head;
+    uint64_t tail;
+    uint32_t hash;
+    uint32_t id_plus_one;  // 0: empty
+    const JsonKey* key;
+  };
+  void place(const JsonKey* key, size_t slot);
+  std::vector<KeySlot> key_slots_;
   size_t key_mask_ = 0;
   // Scratch for merging repeated keys: the object being merged stamps each
   // key id it has met with its serial, and notes the member's position.
