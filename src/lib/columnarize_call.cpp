@@ -48,6 +48,7 @@ class PayloadCopy {
   explicit PayloadCopy(std::string_view payload) : size_(payload.size()) {
     if (size_ == 0) return;
     bytes_ = static_cast<char*>(allocate_large(size_));
+    prepare_for_writing(bytes_, size_);
     std::memcpy(bytes_, payload.data(), size_);
   }
   ~PayloadCopy() { release(); }
@@ -77,9 +78,11 @@ Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   const json::ByteBuffer& output = outcome.output();
   OwnedRef bytes{hooks.fail_result()
                      ? nullptr
-                     : PyBytes_FromStringAndSize(output.data(),
-                                                 static_cast<Py_ssize_t>(output.size()))};
+                     : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()))};
   if (!bytes) raise_null_object_fault();
+  char* target = PyBytes_AS_STRING(bytes.get());
+  prepare_for_writing(target, output.size());
+  if (output.size() != 0) std::memcpy(target, output.data(), output.size());
   return bytes;
 }
 

@@ -11,7 +11,12 @@ namespace tamsel {
 
 namespace {
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which is harmless
+#endif
+
 constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kPage = 4096;
 constexpr size_t kHugePageAdviceLimit = size_t{64} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
@@ -41,6 +46,15 @@ void* allocate_large(size_t bytes) {
   void* block = bytes < kLargeBufferBytes ? std::malloc(bytes == 0 ? 1 : bytes) : map_aligned(mapped_size(bytes));
   if (block == nullptr) throw std::bad_alloc();
   return block;
+}
+
+void prepare_for_writing(void* block, size_t bytes) noexcept {
+  if (bytes < kLargeBufferBytes) return;
+  // Only whole pages inside the range: the pages at its ends may hold
+  // someone else's bytes, and they are a couple of faults at most.
+  uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kPage - 1) & ~uintptr_t{kPage - 1};
+  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~uintptr_t{kPage - 1};
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 }
 
 void free_large(void* block, size_t bytes) noexcept {

@@ -22,4 +22,9 @@ void free_large(void* block, size_t bytes) noexcept;
 // old block is then left as it was).
 void* reallocate_large(void* block, size_t old_bytes, size_t new_bytes);
 
+// About to write all of [block, block + bytes): for a large range, asks the
+// kernel to supply its pages in one go rather than fault them in one by one.
+// Advice only; memory from any allocator may be given.
+void prepare_for_writing(void* block, size_t bytes) noexcept;
+
 }  // namespace tamsel
