@@ -5,6 +5,7 @@
 // non-null members.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -164,5 +165,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!outcome.ok()) check.fail("rows of objects were refused: " + outcome.message());
   check_output(rows, outcome.output().view(), check);
+
+  // Written into given memory, of a size the input picks, the bytes are the same.
+  tamsel::Columnarizer columnarizer(input);
+  check.that(!columnarizer.failure(), "the two-step transform refused what the transform took");
+  const size_t n = outcome.output().size();
+  const size_t given = size == 0 ? 1 : std::max<size_t>(1, n - 2 + data[0] % 5);
+  std::vector<char> memory(given);
+  tamsel::json::ByteBuffer lent(memory.data(), given);
+  columnarizer.write(lent);
+  check.that(lent.view() == outcome.output().view(), "output written into given memory differs");
   return 0;
 }

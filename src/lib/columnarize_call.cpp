@@ -102,10 +102,43 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   PayloadCopy copy(payload.value());
   // Detached: no Python object is touched until the thread is back.
   PyThreadState* saved = PyEval_SaveThread();
-  TransformResult result = run_transform(copy.view(), hooks);
+  PreparedTransform transform(copy.view(), hooks);
+  if (!transform.ready()) {
+    copy.release();
+    PyEval_RestoreThread(saved);
+    return convert(transform.result(), hooks);
+  }
+  // A large output is written straight into the result, made ready at the
+  // size the output is expected to take and then cut to the size it took.
+  // Should the output outgrow it, or the result not be had at that size, the
+  // output is written apart and copied as usual.
+  OwnedRef result;
+  char* target = nullptr;
+  const size_t expected = transform.expected_output_size();
+  if (expected >= kLargeBufferBytes && expected <= PY_SSIZE_T_MAX && !hooks.fail_result()) {
+    PyEval_RestoreThread(saved);
+    result = OwnedRef{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
+    if (result) {
+      target = PyBytes_AS_STRING(result.get());
+    } else {
+      PyErr_Clear();
+    }
+    saved = PyEval_SaveThread();
+  }
+  transform.write(target, expected);
   copy.release();
   PyEval_RestoreThread(saved);
-  return convert(result, hooks);
+  TransformResult& written = transform.result();
+  auto* outcome = std::get_if<TransformOutcome>(&written);
+  if (target != nullptr && outcome != nullptr && outcome->output().in_memory(target)) {
+    PyObject* bytes = result.release();
+    if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(outcome->output().size())) != 0) {
+      raise_null_object_fault();
+    }
+    return OwnedRef{bytes};
+  }
+  result = OwnedRef{};
+  return convert(written, hooks);
 }
 
 PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,

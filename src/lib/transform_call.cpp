@@ -34,20 +34,45 @@ std::optional<std::string> fault_text_of_current_exception() {
   }
 }
 
+// The fault that the exception being handled stands for.
+ContainedFault contain_current_exception() noexcept {
+  try {
+    return ContainedFault{fault_text_of_current_exception()};
+  } catch (...) {
+    // No memory left even for the fault's text.
+    return ContainedFault{};
+  }
+}
+
 }  // namespace
 
-TransformResult run_transform(std::string_view payload, const FaultHooks& hooks) noexcept {
+PreparedTransform::PreparedTransform(std::string_view payload, const FaultHooks& hooks) noexcept {
   try {
     hooks.in_transform();
-    return columnarize_json(hooks.transform_input(payload));
-  } catch (...) {
-    try {
-      return ContainedFault{fault_text_of_current_exception()};
-    } catch (...) {
-      // No memory left even for the fault's text.
-      return ContainedFault{};
+    auto columnarizer = std::make_unique<Columnarizer>(hooks.transform_input(payload));
+    if (columnarizer->failure()) {
+      result_.emplace(TransformOutcome::failure(*columnarizer->failure()));
+    } else {
+      columnarizer_ = std::move(columnarizer);
     }
+  } catch (...) {
+    result_.emplace(contain_current_exception());
   }
+}
+
+PreparedTransform::~PreparedTransform() = default;
+
+size_t PreparedTransform::expected_output_size() const { return columnarizer_->expected_output_size(); }
+
+void PreparedTransform::write(char* memory, size_t bytes) noexcept {
+  try {
+    json::ByteBuffer out = memory != nullptr ? json::ByteBuffer(memory, bytes) : json::ByteBuffer();
+    columnarizer_->write(out);
+    result_.emplace(TransformOutcome::success(std::move(out)));
+  } catch (...) {
+    result_.emplace(contain_current_exception());
+  }
+  columnarizer_.reset();
 }
 
 }  // namespace tamsel::py

@@ -61,6 +61,7 @@ struct Column {
   const JsonKey* key;
   const JsonValue* first;  // row 0's value, when row 0 has the member
   uint64_t rows_matching;  // rows holding a value equal to `first`
+  uint64_t rows_present;   // rows holding the member, null or not
   bool has_value;          // some row holds a non-null value
   bool may_be_constant;
 };
@@ -70,23 +71,29 @@ struct Column {
 // without looking any name up.
 class ShapeColumns {
  public:
+  struct Entry {
+    const JsonKey* const* keys = nullptr;
+    std::vector<uint32_t> columns;
+    size_t name_text_bytes = 0;  // the names as read: quotes and colon included
+  };
+
   template <class ColumnOfMember>
-  const uint32_t* columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
+  const Entry& columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
     Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) >> 4) % kEntries];
     if (entry.keys != row.keys || entry.columns.size() != row.size) {
       entry.keys = row.keys;
       entry.columns.resize(row.size);
-      for (size_t i = 0; i < row.size; ++i) entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
+      entry.name_text_bytes = 0;
+      for (size_t i = 0; i < row.size; ++i) {
+        entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
+        entry.name_text_bytes += row.keys[i]->size + 3;
+      }
     }
-    return entry.columns.data();
+    return entry;
   }
 
  private:
   static constexpr size_t kEntries = 16;
-  struct Entry {
-    const JsonKey* const* keys = nullptr;
-    std::vector<uint32_t> columns;
-  };
   Entry cache_[kEntries];
 };
 
@@ -104,9 +111,12 @@ class RowSurvey final : public json::RowVisitor {
       return;
     }
     const JsonObject& row = value.as_object();
-    const uint32_t* row_columns = columns_of(row, r);
+    const ShapeColumns::Entry& shape = columns_of(row, r);
+    name_text_bytes_ += shape.name_text_bytes;
+    const uint32_t* row_columns = shape.columns.data();
     for (size_t i = 0; i < row.size; ++i) {
       Column& column = columns_[row_columns[i]];
+      ++column.rows_present;
       const JsonValue& member = row.values[i];
       if (!member.is_null()) column.has_value = true;
       if (column.may_be_constant) {
@@ -120,7 +130,7 @@ class RowSurvey final : public json::RowVisitor {
   }
 
   // The column of each member of `row`, in member order; `r` is its index.
-  const uint32_t* columns_of(const JsonObject& row, size_t r) {
+  const ShapeColumns::Entry& columns_of(const JsonObject& row, size_t r) {
     return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
       if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNone);
       uint32_t& slot = column_of_key_[key->id];
@@ -128,7 +138,7 @@ class RowSurvey final : public json::RowVisitor {
         slot = static_cast<uint32_t>(columns_.size());
         bool in_first_row = r == 0;
         columns_.push_back(
-            Column{key, in_first_row ? &value : nullptr, 0, false, in_first_row && !value.is_null()});
+            Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
       }
       return slot;
     });
@@ -139,12 +149,15 @@ class RowSurvey final : public json::RowVisitor {
   const std::vector<Column>& columns() const { return columns_; }
   // The column of each key id met in a row, or kNone.
   const std::vector<uint32_t>& column_of_key() const { return column_of_key_; }
+  // The bytes the rows' member names took in the input.
+  size_t name_text_bytes() const { return name_text_bytes_; }
 
  private:
   std::vector<uint32_t> column_of_key_;
   std::vector<Column> columns_;
   ShapeColumns shapes_;
   size_t first_non_object_ = kNoRow;
+  size_t name_text_bytes_ = 0;
 };
 
 // Writes runs of null cells from one prepared text, in 32-byte pieces that
@@ -174,25 +187,57 @@ class NullRuns {
 
 }  // namespace
 
-TransformOutcome columnarize_json(std::string_view payload) {
-  RowSurvey survey;
-  json::ParseOutcome parsed = json::parse_row_array(payload, survey);
+// What reading and surveying the payload left for writing.
+struct Columnarizer::Survey {
+  RowSurvey rows_seen;
+  std::optional<json::ParseOutcome> parsed;
+  size_t payload_size = 0;
+};
+
+Columnarizer::Columnarizer(std::string_view payload) : survey_(std::make_unique<Survey>()) {
+  survey_->payload_size = payload.size();
+  survey_->parsed.emplace(json::parse_row_array(payload, survey_->rows_seen));
+  const json::ParseOutcome& parsed = *survey_->parsed;
   if (!parsed.ok()) {
-    return TransformOutcome::failure("invalid row-oriented JSON: " + json::describe(parsed.error()));
+    failure_ = "invalid row-oriented JSON: " + json::describe(parsed.error());
+    return;
   }
-  std::span<const JsonValue> rows = parsed.rows().rows();
-  if (survey.first_non_object() != RowSurvey::kNoRow) {
-    return TransformOutcome::failure("expected a JSON object row, got: " +
-                                     json::compact_text(rows[survey.first_non_object()]));
+  if (survey_->rows_seen.first_non_object() != RowSurvey::kNoRow) {
+    failure_ = "expected a JSON object row, got: " +
+               json::compact_text(parsed.rows().rows()[survey_->rows_seen.first_non_object()]);
   }
+}
+
+Columnarizer::~Columnarizer() = default;
+
+namespace {
+
+// Whether a column goes to "constants": two rows or more, all holding (not
+// lacking) row 0's value.
+bool goes_to_constants(const Column& c, size_t row_count) {
+  return row_count >= 2 && c.may_be_constant && c.rows_matching == row_count;
+}
+
+}  // namespace
+
+size_t Columnarizer::expected_output_size() const {
+  // Values are written much as they were read: the payload less its member
+  // names, plus brackets for each row and a null for each cell a row lacks.
+  const RowSurvey& seen = survey_->rows_seen;
+  const size_t rows = survey_->parsed->rows().rows().size();
+  size_t expected = 64 + survey_->payload_size - std::min(survey_->payload_size, seen.name_text_bytes()) + 3 * rows;
+  for (const Column& c : seen.columns()) {
+    expected += 2 * (c.key->size + 3);
+    if (c.has_value && !goes_to_constants(c, rows)) expected += 5 * (rows - c.rows_present);
+  }
+  return expected;
+}
+
+void Columnarizer::write(json::ByteBuffer& out) const {
+  const RowSurvey& survey = survey_->rows_seen;
+  std::span<const JsonValue> rows = survey_->parsed->rows().rows();
   const std::vector<Column>& columns = survey.columns();
-
-  // A constant needs two rows or more, all holding (not lacking) row 0's value.
-  const bool constants_allowed = rows.size() >= 2;
-  auto is_constant = [&](const Column& c) {
-    return constants_allowed && c.may_be_constant && c.rows_matching == rows.size();
-  };
-
+  auto is_constant = [&](const Column& c) { return goes_to_constants(c, rows.size()); };
   // Position of each varying column in the row arrays.
   std::vector<uint32_t> cell_of_column(columns.size(), kNone);
   uint32_t cell_count = 0;
@@ -200,8 +245,7 @@ TransformOutcome columnarize_json(std::string_view payload) {
     if (columns[c].has_value && !is_constant(columns[c])) cell_of_column[c] = cell_count++;
   }
 
-  json::ByteBuffer out;
-  out.reserve(payload.size() / 2 + 64);
+  out.reserve(survey_->payload_size / 2 + 64);
   out.append(R"({"columns":[)");
   bool first = true;
   for (size_t c = 0; c < columns.size(); ++c) {
@@ -260,6 +304,13 @@ TransformOutcome columnarize_json(std::string_view payload) {
     json::write_compact(*column.first, out);
   }
   out.append("}}");
+}
+
+TransformOutcome columnarize_json(std::string_view payload) {
+  Columnarizer columnarizer(payload);
+  if (columnarizer.failure()) return TransformOutcome::failure(*columnarizer.failure());
+  json::ByteBuffer out;
+  columnarizer.write(out);
   return TransformOutcome::success(std::move(out));
 }
 

@@ -2,6 +2,8 @@
 // "columns", "rows" and "constants" out.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,5 +43,32 @@ class TransformOutcome {
 // Never throws for any input: every rejection is a failure outcome. Running
 // out of memory throws std::bad_alloc, and a broken invariant InternalFault.
 TransformOutcome columnarize_json(std::string_view payload);
+
+// The same transform in two steps, for a caller that wants the output written
+// into memory of its own: first the payload is read and its rows surveyed,
+// which decides success or failure and gives a likely output size; then the
+// output is written. The payload must stay alive and unchanged throughout.
+// Throws as columnarize_json does.
+class Columnarizer {
+ public:
+  explicit Columnarizer(std::string_view payload);
+  ~Columnarizer();
+  Columnarizer(const Columnarizer&) = delete;
+  Columnarizer& operator=(const Columnarizer&) = delete;
+
+  // The failure message when the payload was rejected; then nothing else
+  // may be asked.
+  const std::optional<std::string>& failure() const { return failure_; }
+  // What the output is likely to take, from counts made while surveying:
+  // near its size in the usual case, neither a bound nor a promise.
+  size_t expected_output_size() const;
+  // Appends the output.
+  void write(json::ByteBuffer& out) const;
+
+ private:
+  struct Survey;
+  std::unique_ptr<Survey> survey_;
+  std::optional<std::string> failure_;
+};
 
 }  // namespace tamsel

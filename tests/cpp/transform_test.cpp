@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "json/reader.h"
 #include "json/writer.h"
@@ -242,6 +243,45 @@ TEST(Transform, WideSparseRowsStayLinear) {
   EXPECT_EQ(out_rows[7].as_array().size(), static_cast<size_t>(rows));
   EXPECT_EQ(out_rows[7].as_array()[7].as_unsigned(), 1u);
   EXPECT_TRUE(out_rows[7].as_array()[8].is_null());
+}
+
+// Given memory of any size, the output is the same: written there while it
+// fits, moved to memory of the buffer's own when it does not.
+TEST(Columnarizer, WritesTheSameBytesIntoGivenMemoryOfAnySize) {
+  std::string sparse = "[";
+  for (int r = 0; r < 2000; ++r) {
+    sparse += r ? ",{" : "{";
+    for (int m = 0; m < 12; ++m) sparse += (m ? ",\"k" : "\"k") + std::to_string((r * 7 + m * 13) % 300) + "\":" + std::to_string(r);
+    sparse += "}";
+  }
+  sparse += "]";
+  for (const std::string& payload : {std::string(R"([{"a":1,"b":"x\n"},{"a":1,"b":2.5}])"), sparse}) {
+    const std::string want(columnarize_json(payload).output().view());
+    Columnarizer columnarizer(payload);
+    ASSERT_FALSE(columnarizer.failure());
+    const size_t n = want.size();
+    for (size_t given : {size_t{1}, n / 2, n - 1, n, n + 64, columnarizer.expected_output_size(), 2 * n + 64}) {
+      std::vector<char> memory(given);
+      json::ByteBuffer out(memory.data(), given);
+      columnarizer.write(out);
+      EXPECT_EQ(std::string(out.view()), want) << given;
+      if (given < n) {
+        EXPECT_FALSE(out.in_memory(memory.data())) << given;
+      }
+      if (given >= n + 64) {
+        EXPECT_TRUE(out.in_memory(memory.data())) << given;
+      }
+    }
+  }
+}
+
+TEST(Columnarizer, RejectsWithTheTransformsMessage) {
+  Columnarizer bad_syntax("[1,");
+  ASSERT_TRUE(bad_syntax.failure());
+  EXPECT_EQ(*bad_syntax.failure(), columnarize_json("[1,").message());
+  Columnarizer not_rows(R"([{"a":1},2])");
+  ASSERT_TRUE(not_rows.failure());
+  EXPECT_EQ(*not_rows.failure(), "expected a JSON object row, got: 2");
 }
 
 }  // namespace

@@ -91,3 +91,29 @@ def test_long_call_lets_other_threads_stop_the_world():
     elapsed = time.perf_counter() - started
     assert len(json.loads(result[0])["rows"]) == 400_000
     assert collections_during_call >= 3, (collections_during_call, elapsed)
+
+
+def _large_outputs():
+    """Payloads of a few megabytes whose output is written straight into the
+    result when it fits the size expected, and copied when it does not."""
+    n = 150_000
+    # As expected: the output is about the payload less its names.
+    plain = [{"i": i, "s": f"v{i}"} for i in range(n)]
+    yield (json.dumps(plain, separators=(",", ":")).encode(),
+           b'{"columns":["i","s"],"rows":[' + ",".join(f'[{i},"v{i}"]' for i in range(n)).encode()
+           + b'],"constants":{}}')
+    # Larger than expected: each short float literal is written out in full.
+    grown = b"[" + b",".join(b'{"a":%de5}' % (i % 9 + 1) for i in range(n)) + b"]"
+    yield (grown, b'{"columns":["a"],"rows":[' + b",".join(b"[%d00000.0]" % (i % 9 + 1) for i in range(n))
+           + b'],"constants":{}}')
+    # Far smaller than expected: every column is constant.
+    same = b"[" + b",".join([b'{"s":"' + b"x" * 40 + b'","k":1}'] * n) + b"]"
+    yield same, b'{"columns":[],"rows":[' + b",".join([b"[]"] * n) + b'],"constants":{"s":"' + b"x" * 40 + b'","k":1}}'
+
+
+@pytest.mark.parametrize("payload,expected", list(_large_outputs()), ids=["as-expected", "grown", "shrunk"])
+def test_large_outputs_are_exact_whatever_their_size(payload, expected):
+    out = columnarize(payload)
+    assert type(out) is bytes
+    assert out == expected
+    assert columnarize(payload) == out
