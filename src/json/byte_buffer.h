@@ -41,11 +41,11 @@ class ByteBuffer {
     }
     return *this;
   }
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
 
   // Whether the bytes are in the memory the buffer was given.
   bool in_memory(const char* memory) const { return lent_ != nullptr && data_ == memory; }
-  ByteBuffer(const ByteBuffer&) = delete;
-  ByteBuffer& operator=(const ByteBuffer&) = delete;
 
   const char* data() const { return data_; }
   size_t size() const { return size_; }

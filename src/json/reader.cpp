@@ -476,21 +476,9 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
   }
   StringPiece name;
   if (!read_string(name)) return false;
-  KeyText text;
-  if (name.borrowed && name.size <= 16 && end_ - name.data >= 16) {
-    // Whole words can be read here: the input goes on past the name.
-    uint64_t head, tail = 0;
-    std::memcpy(&head, name.data, 8);
-    if (name.size < 8) {
-      head &= (uint64_t{1} << (8 * name.size)) - 1;
-    } else {
-      std::memcpy(&tail, name.data + name.size - 8, 8);
-    }
-    text = KeyText{name.data, name.size, head, tail, hash_short_key(head, tail, name.size)};
-  } else {
-    text = key_text(name.data, name.size);
-  }
-  key = doc_.intern(text, name.borrowed, name.plain);
+  const bool room_past = name.borrowed && end_ - name.data >= 16;
+  key = doc_.intern(room_past ? key_text_in_place(name.data, name.size) : key_text(name.data, name.size),
+                    name.borrowed, name.plain);
   if (position < guesses.size()) {
     guesses[position] = key;
   } else {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -241,6 +242,20 @@ inline uint32_t hash_short_key(uint64_t head, uint64_t tail, size_t size) {
 }
 
 KeyText key_text(const char* data, size_t size);
+
+// The same, for a name with at least 16 bytes readable from `data` (the
+// input goes on past it): short names are then read as whole words.
+inline KeyText key_text_in_place(const char* data, size_t size) {
+  if (size > 16) return key_text(data, size);
+  uint64_t head, tail = 0;
+  std::memcpy(&head, data, 8);
+  if (size < 8) {
+    head &= (uint64_t{1} << (8 * size)) - 1;
+  } else {
+    std::memcpy(&tail, data + size - 8, 8);
+  }
+  return KeyText{data, size, head, tail, hash_short_key(head, tail, size)};
+}
 inline uint32_t hash_key_bytes(const char* data, size_t size) { return key_text(data, size).hash; }
 
 // Owns the storage of a tree of values: the arena and the key table.

@@ -66,6 +66,12 @@ struct Column {
   bool may_be_constant;
 };
 
+// Whether a column goes to "constants": two rows or more, all holding (not
+// lacking) row 0's value.
+bool goes_to_constants(const Column& c, size_t row_count) {
+  return row_count >= 2 && c.may_be_constant && c.rows_matching == row_count;
+}
+
 // The column of each member position of a row, remembered per shape. Rows
 // repeat a few shapes, so a small cache of recent ones answers most rows
 // without looking any name up.
@@ -129,6 +135,15 @@ class RowSurvey final : public json::RowVisitor {
     }
   }
 
+  static constexpr size_t kNoRow = SIZE_MAX;
+  size_t first_non_object() const { return first_non_object_; }
+  const std::vector<Column>& columns() const { return columns_; }
+  // The column of each key id met in a row, or kNone.
+  const std::vector<uint32_t>& column_of_key() const { return column_of_key_; }
+  // The bytes the rows' member names took in the input.
+  size_t name_text_bytes() const { return name_text_bytes_; }
+
+ private:
   // The column of each member of `row`, in member order; `r` is its index.
   const ShapeColumns::Entry& columns_of(const JsonObject& row, size_t r) {
     return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
@@ -144,15 +159,6 @@ class RowSurvey final : public json::RowVisitor {
     });
   }
 
-  static constexpr size_t kNoRow = SIZE_MAX;
-  size_t first_non_object() const { return first_non_object_; }
-  const std::vector<Column>& columns() const { return columns_; }
-  // The column of each key id met in a row, or kNone.
-  const std::vector<uint32_t>& column_of_key() const { return column_of_key_; }
-  // The bytes the rows' member names took in the input.
-  size_t name_text_bytes() const { return name_text_bytes_; }
-
- private:
   std::vector<uint32_t> column_of_key_;
   std::vector<Column> columns_;
   ShapeColumns shapes_;
@@ -210,16 +216,6 @@ Columnarizer::Columnarizer(std::string_view payload) : survey_(std::make_unique<
 
 Columnarizer::~Columnarizer() = default;
 
-namespace {
-
-// Whether a column goes to "constants": two rows or more, all holding (not
-// lacking) row 0's value.
-bool goes_to_constants(const Column& c, size_t row_count) {
-  return row_count >= 2 && c.may_be_constant && c.rows_matching == row_count;
-}
-
-}  // namespace
-
 size_t Columnarizer::expected_output_size() const {
   // Values are written much as they were read: the payload less its member
   // names, plus brackets for each row and a null for each cell a row lacks.
@@ -237,12 +233,11 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   const RowSurvey& survey = survey_->rows_seen;
   std::span<const JsonValue> rows = survey_->parsed->rows().rows();
   const std::vector<Column>& columns = survey.columns();
-  auto is_constant = [&](const Column& c) { return goes_to_constants(c, rows.size()); };
   // Position of each varying column in the row arrays.
   std::vector<uint32_t> cell_of_column(columns.size(), kNone);
   uint32_t cell_count = 0;
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (columns[c].has_value && !is_constant(columns[c])) cell_of_column[c] = cell_count++;
+    if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
   }
 
   out.reserve(survey_->payload_size / 2 + 64);
@@ -296,7 +291,7 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   out.append(R"(],"constants":{)");
   first = true;
   for (const Column& column : columns) {
-    if (!column.has_value || !is_constant(column)) continue;
+    if (!column.has_value || !goes_to_constants(column, rows.size())) continue;
     if (!first) out.push(',');
     first = false;
     json::write_key(*column.key, out);
