@@ -17,7 +17,6 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kPage = 4096;
-constexpr size_t kHugePageAdviceLimit = size_t{64} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
@@ -32,10 +31,8 @@ void* map_aligned(size_t size) {
   size_t tail = (start + span) - (aligned + size);
   if (tail != 0) munmap(reinterpret_cast<void*>(aligned + size), tail);
   void* block = reinterpret_cast<void*>(aligned);
-  // Advice only; 4 KiB pages still work. Past a point the kernel's search
-  // for free huge pages (compaction) can cost more than the faults saved, so
-  // the largest regions take ordinary pages.
-  if (size <= kHugePageAdviceLimit) madvise(block, size, MADV_HUGEPAGE);
+  // Advice only; 4 KiB pages still work.
+  madvise(block, size, MADV_HUGEPAGE);
   return block;
 }
 
