@@ -10,31 +10,6 @@ namespace tamsel::json {
 
 namespace {
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// Writes the digits of `v` ending just before `end`; returns the first digit.
-inline char* digits_backwards(uint64_t v, char* end) {
-  while (v >= 100) {
-    unsigned pair = static_cast<unsigned>(v % 100) * 2;
-    v /= 100;
-    end -= 2;
-    end[0] = kDigitPairs[pair];
-    end[1] = kDigitPairs[pair + 1];
-  }
-  if (v >= 10) {
-    unsigned pair = static_cast<unsigned>(v) * 2;
-    end -= 2;
-    end[0] = kDigitPairs[pair];
-    end[1] = kDigitPairs[pair + 1];
-  } else {
-    *--end = static_cast<char>('0' + v);
-  }
-  return end;
-}
-
 // What each byte becomes inside a string: 0 for itself, else the letter
 // after the backslash ('u' for the \u00XX form).
 struct EscapeTable {
@@ -52,13 +27,11 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscapes;
 
-void write_value(const JsonValue& value, ByteBuffer& out);
-
 void write_array(std::span<const JsonValue> items, ByteBuffer& out) {
   out.push('[');
   for (size_t i = 0; i < items.size(); ++i) {
     if (i != 0) out.push(',');
-    write_value(items[i], out);
+    write_compact(items[i], out);
   }
   out.push(']');
 }
@@ -69,50 +42,21 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
     if (i != 0) out.push(',');
     write_key(*object.keys[i], out);
     out.push(':');
-    write_value(object.values[i], out);
+    write_compact(object.values[i], out);
   }
   out.push('}');
 }
 
-void write_value(const JsonValue& value, ByteBuffer& out) {
-  switch (value.kind()) {
-    case JsonKind::null: out.append("null", 4); return;
-    case JsonKind::boolean:
-      if (value.as_bool()) {
-        out.append("true", 4);
-      } else {
-        out.append("false", 5);
-      }
-      return;
-    case JsonKind::number:
-      switch (value.number_variant()) {
-        case NumberVariant::unsigned_int: write_unsigned(value.as_unsigned(), out); return;
-        case NumberVariant::negative_int: write_negative(value.as_negative(), out); return;
-        case NumberVariant::floating: write_float(value.as_double(), out); return;
-      }
-      return;
-    case JsonKind::string: write_string_value(value, out); return;
-    case JsonKind::array: write_array(value.as_array(), out); return;
-    case JsonKind::object: write_object(value.as_object(), out); return;
-  }
-}
-
 }  // namespace
 
-void write_unsigned(uint64_t value, ByteBuffer& out) {
-  char buf[24];
-  char* end = buf + sizeof buf;
-  char* begin = digits_backwards(value, end);
-  out.append(begin, static_cast<size_t>(end - begin));
-}
-
-void write_negative(int64_t value, ByteBuffer& out) {
-  char buf[24];
-  char* end = buf + sizeof buf;
-  // The magnitude of INT64_MIN does not fit in int64_t; negate as unsigned.
-  char* begin = digits_backwards(0 - static_cast<uint64_t>(value), end);
-  *--begin = '-';
-  out.append(begin, static_cast<size_t>(end - begin));
+void write_compound(const JsonValue& value, ByteBuffer& out) {
+  switch (value.kind()) {
+    case JsonKind::number: write_float(value.as_double(), out); return;
+    case JsonKind::string: write_escaped_string(value.string_data(), value.string_size(), out); return;
+    case JsonKind::array: write_array(value.as_array(), out); return;
+    case JsonKind::object: write_object(value.as_object(), out); return;
+    default: write_compact(value, out); return;
+  }
 }
 
 void write_float(double value, ByteBuffer& out) {
@@ -204,8 +148,6 @@ void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
   }
   out.push('"');
 }
-
-void write_compact(const JsonValue& value, ByteBuffer& out) { write_value(value, out); }
 
 std::string compact_text(const JsonValue& value) {
   ByteBuffer buffer;

@@ -94,6 +94,22 @@ TEST(Writer, Integers) {
   EXPECT_EQ(compact_text(JsonValue::make_negative(-42)), "-42");
 }
 
+// Every change in digit count, both sides, against the standard library.
+TEST(Writer, IntegersAtEveryDigitCount) {
+  uint64_t power = 1;
+  for (int digits = 1; digits <= 20; ++digits) {
+    for (uint64_t v : {power - 1, power, power + 1}) {
+      EXPECT_EQ(compact_text(JsonValue::make_unsigned(v)), std::to_string(v));
+      if (v != 0 && v <= uint64_t{INT64_MAX}) {
+        std::string negative = "-";
+        negative += std::to_string(v);
+        EXPECT_EQ(compact_text(JsonValue::make_negative(-static_cast<int64_t>(v))), negative);
+      }
+    }
+    if (digits < 20) power *= 10;
+  }
+}
+
 TEST(Writer, EscapesOnlyQuoteBackslashAndControls) {
   JsonDocument doc;
   std::string raw = "\x01\x1f\x7f/\xc3\xa9\"\\\b\f\n\r\t";
