@@ -66,6 +66,10 @@ inline uint64_t digits_value(const char* p, size_t count) {
 }
 
 // 10^k as an integer, k from 0 to 19.
+// Float literals whose significand is below this (13 digits) are kept with
+// their digits as well; see read_number.
+constexpr uint64_t kShortDecimalLimit = uint64_t{1} << 40;
+
 constexpr uint64_t kPow10Integer[20] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
                                         10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
                                         100000000000ULL, 1000000000000ULL, 10000000000000ULL,
@@ -736,6 +740,20 @@ JsonValue Reader::read_number() {
   }
 
   double x = static_cast<double>(significand);
+  if (significand < kShortDecimalLimit && exponent >= -22 && exponent <= 22 &&
+      significand != 0) {
+    // Both the significand and the power of ten are exact doubles, so the
+    // one rounding below gives the nearest double; with at most 15 digits
+    // no shorter text reads back as that double, so these digits, less their
+    // trailing zeros, are the ones the writer would search for.
+    x = exponent < 0 ? x / kPow10[-exponent] : x * kPow10[exponent];
+    int shifted = static_cast<int>(exponent);
+    while (significand % 10 == 0) {
+      significand /= 10;
+      ++shifted;
+    }
+    return JsonValue::make_short_decimal(negative ? -x : x, significand, shifted);
+  }
   while (exponent > 308 || exponent < -308) {
     if (x == 0) {
       return JsonValue::make_double(negative ? -0.0 : 0.0);

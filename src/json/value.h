@@ -98,6 +98,16 @@ class JsonValue {
     std::memcpy(&bits, &v, sizeof bits);
     return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::floating), 0, bits);
   }
+  // A float read from a literal of few enough digits that its shortest text
+  // is those digits: `digits` x 10^`exponent` (digits below 2^40, no trailing
+  // zero, exponent within +-100) with `v` the double it reads as. The writer
+  // lays the digits out without searching for them.
+  static JsonValue make_short_decimal(double v, uint64_t digits, int exponent) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::floating) | kShortDecimal,
+                     digits << 8 | static_cast<uint64_t>(exponent + 128), bits);
+  }
   static JsonValue make_number(const JsonNumber& n) {
     switch (n.variant) {
       case NumberVariant::unsigned_int: return make_unsigned(n.u);
@@ -131,7 +141,10 @@ class JsonValue {
   bool is_object() const { return kind() == JsonKind::object; }
 
   bool as_bool() const { return bits_ != 0; }
-  NumberVariant number_variant() const { return static_cast<NumberVariant>(flags()); }
+  NumberVariant number_variant() const { return static_cast<NumberVariant>(flags() & kVariantBits); }
+  bool is_short_decimal() const { return (flags() & kShortDecimal) != 0; }
+  uint64_t short_decimal_digits() const { return size_field() >> 8; }
+  int short_decimal_exponent() const { return static_cast<int>(size_field() & 0xff) - 128; }
   uint64_t as_unsigned() const { return bits_; }
   int64_t as_negative() const { return static_cast<int64_t>(bits_); }
   double as_double() const {
@@ -160,6 +173,10 @@ class JsonValue {
   static constexpr JsonKind kAbsent = static_cast<JsonKind>(0xff);
   static constexpr uint8_t kPlainString = 1;
   static constexpr uint8_t kEscapedForm = 2;
+  // Numbers: the variant in the low bits, and whether a float also has its
+  // short decimal form.
+  static constexpr uint8_t kVariantBits = 3;
+  static constexpr uint8_t kShortDecimal = 4;
 
   JsonValue(JsonKind kind, uint8_t flags, uint64_t size, uint64_t bits)
       : meta_(static_cast<uint64_t>(kind) | (static_cast<uint64_t>(flags) << 8) | (size << 16)),

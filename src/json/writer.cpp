@@ -49,43 +49,19 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 
 }  // namespace
 
-void write_compound(const JsonValue& value, ByteBuffer& out) {
-  switch (value.kind()) {
-    case JsonKind::number: write_float(value.as_double(), out); return;
-    case JsonKind::string: write_escaped_string(value.string_data(), value.string_size(), out); return;
-    case JsonKind::array: write_array(value.as_array(), out); return;
-    case JsonKind::object: write_object(value.as_object(), out); return;
-    default: write_compact(value, out); return;
-  }
-}
+namespace {
 
-void write_float(double value, ByteBuffer& out) {
-  if (!std::isfinite(value)) {
-    out.append("null", 4);
-    return;
-  }
-  if (value == 0) {
-    if (std::signbit(value)) {
-      out.append("-0.0", 4);
-    } else {
-      out.append("0.0", 3);
-    }
-    return;
-  }
+// `digits` x 10^`exponent`, laid out by the decimal exponent of the first
+// digit: positional from -5 to 15, else exponential.
+void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, ByteBuffer& out) {
   char* out_start = out.room(40);
   char* w = out_start;
-  if (value < 0) {
-    *w++ = '-';
-    value = -value;
-  }
-  // Shortest round-trip digits, nearest when several qualify; then laid out
-  // by the decimal exponent of the first digit.
-  DecimalForm form = shortest_decimal(value);
+  if (negative) *w++ = '-';
   char digit_buffer[24];
   char* digits_end = digit_buffer + sizeof digit_buffer;
-  const char* digits = digits_backwards(form.digits, digits_end);
+  const char* digits = digits_backwards(digits_value, digits_end);
   const int n = static_cast<int>(digits_end - digits);
-  const int exponent = form.exponent + n - 1;
+  const int exponent = exponent_of_last + n - 1;
 
   if (exponent >= -5 && exponent <= 15) {
     if (n - 1 <= exponent) {
@@ -126,6 +102,26 @@ void write_float(double value, ByteBuffer& out) {
   out.advance(static_cast<size_t>(w - out_start));
 }
 
+}  // namespace
+
+void write_float(double value, ByteBuffer& out) {
+  if (!std::isfinite(value)) {
+    out.append("null", 4);
+    return;
+  }
+  if (value == 0) {
+    if (std::signbit(value)) {
+      out.append("-0.0", 4);
+    } else {
+      out.append("0.0", 3);
+    }
+    return;
+  }
+  // Shortest round-trip digits, nearest when several qualify.
+  DecimalForm form = shortest_decimal(std::fabs(value));
+  write_decimal(value < 0, form.digits, form.exponent, out);
+}
+
 void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
   out.push('"');
   const char* p = data;
@@ -147,6 +143,22 @@ void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
     p = stop + 1;
   }
   out.push('"');
+}
+
+void write_compound(const JsonValue& value, ByteBuffer& out) {
+  switch (value.kind()) {
+    case JsonKind::number:
+      if (value.is_short_decimal()) {
+        write_decimal(value.as_double() < 0, value.short_decimal_digits(), value.short_decimal_exponent(), out);
+      } else {
+        write_float(value.as_double(), out);
+      }
+      return;
+    case JsonKind::string: write_escaped_string(value.string_data(), value.string_size(), out); return;
+    case JsonKind::array: write_array(value.as_array(), out); return;
+    case JsonKind::object: write_object(value.as_object(), out); return;
+    default: write_compact(value, out); return;
+  }
 }
 
 std::string compact_text(const JsonValue& value) {

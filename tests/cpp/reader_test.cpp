@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -250,7 +251,41 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadBack{"5e-324", F, "5e-324"},
                       ReadBack{"12345678901234567890123", F, "1.2345678901234568e+22"},
                       ReadBack{"18446744073709551619.5", F, "1.8446744073709552e+19"},
-                      ReadBack{"0.30000000000000000000001", F, "0.3"}));
+                      ReadBack{"0.30000000000000000000001", F, "0.3"}, ReadBack{"1.50", F, "1.5"},
+                      ReadBack{"-0.8898", F, "-0.8898"}, ReadBack{"100.00", F, "100.0"},
+                      ReadBack{"1e22", F, "1e+22"}, ReadBack{"1e-22", F, "1e-22"},
+                      ReadBack{"9999999999999e22", F, "9.999999999999e+34"},
+                      ReadBack{"1099511627775.5", F, "1099511627775.5"},
+                      ReadBack{"-0.0000", F, "-0.0"}));
+
+// Short literals are written from their own digits; whatever their form,
+// the text must be the one the writer finds for the double they read as.
+TEST(Reader, ShortFloatLiteralsWriteAsTheirDouble) {
+  std::mt19937_64 random(7);
+  auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  for (int trial = 0; trial < 20000; ++trial) {
+    std::string digits;
+    int count = pick(1, 16);
+    for (int i = 0; i < count; ++i) digits += static_cast<char>('0' + pick(i == 0 ? 1 : 0, 9));
+    digits.append(static_cast<size_t>(pick(0, 3)), '0');
+    std::string literal;
+    if (pick(0, 1)) literal += '-';
+    size_t point = static_cast<size_t>(pick(0, static_cast<int>(digits.size())));
+    if (point == 0) {
+      literal.append("0.").append(static_cast<size_t>(pick(0, 6)), '0').append(digits);
+    } else if (point == digits.size()) {
+      literal.append(digits).append(".0");
+    } else {
+      literal.append(digits, 0, point).append(".").append(digits, point);
+    }
+    if (pick(0, 1)) literal.append(pick(0, 1) ? "e" : "E").append(std::to_string(pick(-30, 30)));
+    auto parsed = parse_value(literal);
+    ASSERT_TRUE(parsed.outcome.ok()) << literal;
+    const JsonValue& v = parsed.first();
+    ASSERT_EQ(v.number_variant(), NumberVariant::floating) << literal;
+    ASSERT_EQ(compact_text(v), compact_text(JsonValue::make_double(v.as_double()))) << literal;
+  }
+}
 
 TEST(Reader, RepeatedKeyKeepsFirstPositionAndLastValue) {
   auto small = parse_value(R"({"a":1,"b":2,"a":3})");
