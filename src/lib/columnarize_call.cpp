@@ -124,6 +124,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
       PyErr_Clear();
     }
     saved = PyEval_SaveThread();
+    if (target != nullptr) advise_huge_pages(target, expected);
   }
   transform.write(target, expected);
   copy.release();

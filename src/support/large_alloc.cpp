@@ -54,6 +54,14 @@ void prepare_for_writing(void* block, size_t bytes) noexcept {
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 }
 
+void advise_huge_pages(void* block, size_t bytes) noexcept {
+  // Only the whole huge pages inside the range, which the caller alone uses;
+  // the memory around it is the other allocator's.
+  uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
+  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~uintptr_t{kHugePage - 1};
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
 void free_large(void* block, size_t bytes) noexcept {
   if (block == nullptr) return;
   if (bytes < kLargeBufferBytes) {
