@@ -1,6 +1,7 @@
 #include "json/reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -179,7 +180,7 @@ class Reader {
   bool read_string(StringPiece& out);
   JsonValue read_string_value();
   bool read_key(size_t position, const JsonKey*& key);
-  bool key_matches_here(const JsonKey& key) const;
+  [[gnu::always_inline]] bool key_matches_here(const JsonKey& key) const;
   bool read_string_escaped(const char* start, const char* stop, bool high, StringPiece& out);
   template <bool kDecode>
   bool read_escape(bool& plain, bool& high, bool& canonical);
@@ -199,6 +200,12 @@ class Reader {
   // one level usually repeat their names in order, so most keys are found by
   // comparing the input with this guess instead of scanning and hashing.
   std::vector<const JsonKey*> key_guess_[kMaxDepth + 1];
+  // When the guess fails (rows that hold different subsets of many names),
+  // names met before are found by their first bytes in this small table,
+  // again without scanning or hashing the whole name.
+  static constexpr unsigned kRecentKeyBits = 9;
+  const JsonKey* recent_keys_[size_t{1} << kRecentKeyBits] = {};
+  const JsonKey** recent_key_slot();
   // Shapes met recently at each level, found by their size and end names:
   // an object with the same names in the same order shares the array.
   struct Shape {
@@ -451,7 +458,7 @@ JsonObject* Reader::finish_object(size_t base) {
 }
 
 // Whether the input here is exactly `key`'s text and its closing quote.
-bool Reader::key_matches_here(const JsonKey& key) const {
+inline bool Reader::key_matches_here(const JsonKey& key) const {
   size_t n = key.size;
   size_t left = static_cast<size_t>(end_ - p_);
   if (!key.plain || left <= n || p_[n] != '"') return false;
@@ -470,6 +477,22 @@ bool Reader::key_matches_here(const JsonKey& key) const {
   return std::memcmp(p_, key.data, n) == 0;
 }
 
+// The slot of recent_keys_ for the name starting here: picked by the name's
+// first eight bytes, or its bytes before the closing quote when it is
+// shorter, so that what follows a short name does not count. Null near the
+// end of the input.
+const JsonKey** Reader::recent_key_slot() {
+  if (end_ - p_ < 8) return nullptr;
+  uint64_t w;
+  std::memcpy(&w, p_, 8);
+  // The bytes equal to '"' have their high bit set in `quotes` (the usual
+  // test for a zero byte, applied to w ^ '"'; exact for the lowest one).
+  const uint64_t x = w ^ 0x2222222222222222ULL;
+  const uint64_t quotes = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+  if (quotes != 0) w &= (uint64_t{1} << (std::countr_zero(quotes) & ~7)) - 1;
+  return &recent_keys_[(w * 0x9E3779B97F4A7C15ULL) >> (64 - kRecentKeyBits)];
+}
+
 // After the key's opening quote; `position` is the member's place in its object.
 bool Reader::read_key(size_t position, const JsonKey*& key) {
   std::vector<const JsonKey*>& guesses = key_guess_[depth_];
@@ -478,11 +501,18 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
     p_ += key->size + 1;
     return true;
   }
-  StringPiece name;
-  if (!read_string(name)) return false;
-  const bool room_past = name.borrowed && end_ - name.data >= 16;
-  key = doc_.intern(room_past ? key_text_in_place(name.data, name.size) : key_text(name.data, name.size),
-                    name.borrowed, name.plain);
+  const JsonKey** recent = recent_key_slot();
+  if (recent != nullptr && *recent != nullptr && key_matches_here(**recent)) {
+    key = *recent;
+    p_ += key->size + 1;
+  } else {
+    StringPiece name;
+    if (!read_string(name)) return false;
+    const bool room_past = name.borrowed && end_ - name.data >= 16;
+    key = doc_.intern(room_past ? key_text_in_place(name.data, name.size) : key_text(name.data, name.size),
+                      name.borrowed, name.plain);
+    if (recent != nullptr) *recent = key;
+  }
   if (position < guesses.size()) {
     guesses[position] = key;
   } else {

@@ -131,12 +131,18 @@ class DocumentGenerator {
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 
   std::string row() {
-    static const char* names[] = {"a", "b", "id", "n\\u00e9", "q\\\"", "", "x y", "k"};
-    int members = pick(0, 6);
+    // Names that share their first bytes, around the lengths (8, 16) where
+    // names are compared and hashed differently.
+    static const char* names[] = {"a",        "b",         "id",       "n\\u00e9",         "q\\\"",
+                                  "",         "x y",       "k",        "attr_00",           "attr_001",
+                                  "attr_002", "attr_0010", "attr_01\\u0030", "created_at_time_", "created_at_time_x",
+                                  "created_at_time"};
+    constexpr int kNames = sizeof names / sizeof names[0];
+    int members = pick(0, 8);
     std::string s = "{";
     for (int m = 0; m < members; ++m) {
       if (m) s += ',';
-      s += std::string("\"") + names[pick(0, 7)] + "\":" + value(0);
+      s += std::string("\"") + names[pick(0, kNames - 1)] + "\":" + value(0);
     }
     return s + "}";
   }
