@@ -67,7 +67,7 @@ inline uint64_t digits_value(const char* p, size_t count) {
 }
 
 // 10^k as an integer, k from 0 to 19.
-// Float literals whose significand is below this (13 digits) are kept with
+// Float literals whose significand is below this (all of 12 digits) are kept with
 // their digits as well; see read_number.
 constexpr uint64_t kShortDecimalLimit = uint64_t{1} << 40;
 
