@@ -67,6 +67,11 @@ class PayloadCopy {
   size_t size_;
 };
 
+// Outputs expected to take this much or more are written straight into the
+// result; below it, making the result twice (re-attaching in between) costs
+// more than copying the output.
+constexpr size_t kDirectResultBytes = size_t{64} << 10;
+
 // Turns what the transform gave into the call's result, attached.
 Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   if (auto* fault = std::get_if<ContainedFault>(&result)) {
@@ -115,7 +120,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   OwnedRef result;
   char* target = nullptr;
   const size_t expected = transform.expected_output_size();
-  if (expected >= kLargeBufferBytes && expected <= PY_SSIZE_T_MAX && !hooks.fail_result()) {
+  if (expected >= kDirectResultBytes && expected <= PY_SSIZE_T_MAX && !hooks.fail_result()) {
     PyEval_RestoreThread(saved);
     result = OwnedRef{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
     if (result) {

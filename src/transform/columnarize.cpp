@@ -240,7 +240,7 @@ void Columnarizer::write(json::ByteBuffer& out) const {
     if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
   }
 
-  out.reserve(survey_->payload_size / 2 + 64);
+  out.reserve(expected_output_size());
   out.append(R"({"columns":[)");
   bool first = true;
   for (size_t c = 0; c < columns.size(); ++c) {

@@ -93,10 +93,10 @@ def test_long_call_lets_other_threads_stop_the_world():
     assert collections_during_call >= 3, (collections_during_call, elapsed)
 
 
-def _large_outputs():
-    """Payloads of a few megabytes whose output is written straight into the
-    result when it fits the size expected, and copied when it does not."""
-    n = 150_000
+def _large_outputs(n):
+    """Payloads of n rows (a hundred kilobytes and more) whose output is
+    written straight into the result when it fits the size expected, and
+    copied when it does not."""
     # As expected: the output is about the payload less its names.
     plain = [{"i": i, "s": f"v{i}"} for i in range(n)]
     yield (json.dumps(plain, separators=(",", ":")).encode(),
@@ -111,7 +111,8 @@ def _large_outputs():
     yield same, b'{"columns":[],"rows":[' + b",".join([b"[]"] * n) + b'],"constants":{"s":"' + b"x" * 40 + b'","k":1}}'
 
 
-@pytest.mark.parametrize("payload,expected", list(_large_outputs()), ids=["as-expected", "grown", "shrunk"])
+@pytest.mark.parametrize("payload,expected", [case for n in (8_000, 150_000) for case in _large_outputs(n)],
+                         ids=[f"{what}-{n}" for n in (8_000, 150_000) for what in ("as-expected", "grown", "shrunk")])
 def test_large_outputs_are_exact_whatever_their_size(payload, expected):
     out = columnarize(payload)
     assert type(out) is bytes
