@@ -9,6 +9,7 @@ See bench/README.md.
 import argparse
 import os
 import platform
+import statistics
 import subprocess
 import sys
 import time
@@ -71,6 +72,26 @@ def measure_memory(size):
     return result
 
 
+def measure_idle(size, columnarize, rounds):
+    """Seconds per call of the module on the api payload back to back, and
+    after the process has been idle for two seconds (memory freed by the last
+    call may have been taken back by the host by then)."""
+    payload = corpus.corpus_file("api", size).read_bytes()
+    log(f"idle: api {report.size_label(size)}")
+    columnarize(payload)
+    back_to_back, after_idle = [], []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        columnarize(payload)
+        back_to_back.append(time.perf_counter() - start)
+        time.sleep(2.0)
+        start = time.perf_counter()
+        columnarize(payload)
+        after_idle.append(time.perf_counter() - start)
+    return {"size": size, "back_to_back": statistics.median(back_to_back),
+            "after_idle": statistics.median(after_idle)}
+
+
 def measure_threads(rounds, seconds_per_batch):
     log(f"threads: api {report.size_label(REF_SIZE)}")
     path = corpus.corpus_file("api", REF_SIZE)
@@ -119,9 +140,10 @@ def main():
     results["throughput"] = measure_throughput(sizes, rounds, min_seconds, yardsticks, tamsel_codec.columnarize)
     results["memory"] = measure_memory(sizes[-1])
     results["threads"] = measure_threads(rounds, batch_seconds)
+    results["idle"] = measure_idle(sizes[-1], tamsel_codec.columnarize, rounds)
     results["meta"]["load_average_at_end"] = os.getloadavg()
     results["targets"] = targets.evaluate(results["throughput"], results["memory"], results["threads"],
-                                          REF_SIZE, sizes[-1])
+                                          REF_SIZE, sizes[-1], results["idle"])
 
     args.out.mkdir(parents=True, exist_ok=True)
     text = report.table(results)

@@ -20,7 +20,7 @@ def _reference(target, what, value):
     return {"target": target, "what": what, "value": value, "goal": "", "ok": None}
 
 
-def evaluate(throughput, memory, threads, ref_size, large_size):
+def evaluate(throughput, memory, threads, ref_size, large_size, idle=None):
     """A list of rows: target number, what is measured, value, goal, whether met."""
     at = {(t["shape"], t["size"]): t["mbps"] for t in throughput}
     shapes = sorted({t["shape"] for t in throughput})
@@ -60,4 +60,9 @@ def evaluate(throughput, memory, threads, ref_size, large_size):
     small = MB
     rows += [_row(6, f"time per MB @{large_size // MB} MB / @1 MB, {s}",
                   at[s, small]["tamsel"] / at[s, large_size]["tamsel"], 1.3, False) for s in shapes]
+    if idle:
+        # Samples are timed after a call of their own (see timing.py); how much
+        # a first call after a pause costs on this host is shown here.
+        rows.append(_reference(6, f"first call after 2 s idle / back to back @{idle['size'] // MB} MB api",
+                               idle["after_idle"] / idle["back_to_back"]))
     return rows

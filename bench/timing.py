@@ -3,8 +3,8 @@
 Every contender is timed on the same payload in rounds: one sample of each
 per round, in an order that rotates from round to round, so that a burst of
 load from elsewhere on the machine hits all of them alike. A sample is a
-batch of calls long enough to read the clock reliably; its time per call
-goes into the median.
+batch of calls long enough to read the clock reliably, after one untimed
+call; its time per call goes into the median.
 """
 
 import resource
@@ -35,13 +35,21 @@ def batch_size(timer, payload, min_seconds):
 
 
 def interleaved_medians(timers, payload, rounds, min_seconds):
-    """{name: median seconds per call} over `rounds` interleaved rounds."""
+    """{name: median seconds per call} over `rounds` interleaved rounds.
+
+    Each sample follows one untimed call of the same contender, so that every
+    contender is timed with memory as its own calls leave it, as in a batch of
+    small calls, rather than as the previous contender left it. (On this
+    machine the host takes back memory freed for a second or so, and touching
+    it again costs far more than fresh memory usually does; a sample of one
+    large call would otherwise mostly time that.)"""
     names = list(timers)
     calls = {name: batch_size(timers[name], payload, min_seconds) for name in names}
     samples = {name: [] for name in names}
     for r in range(rounds):
         shift = r % len(names)
         for name in names[shift:] + names[:shift]:
+            timers[name](payload, 1)
             samples[name].append(timers[name](payload, calls[name]) / calls[name])
     return {name: statistics.median(values) for name, values in samples.items()}
 
