@@ -66,11 +66,11 @@ inline uint64_t digits_value(const char* p, size_t count) {
   return v;
 }
 
-// 10^k as an integer, k from 0 to 19.
-// Float literals whose significand is below this (all of 12 digits) are kept with
-// their digits as well; see read_number.
+// Float literals whose significand is below this (all of 12 digits) are kept
+// with their digits as well; see read_number.
 constexpr uint64_t kShortDecimalLimit = uint64_t{1} << 40;
 
+// 10^k as an integer, k from 0 to 19.
 constexpr uint64_t kPow10Integer[20] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
                                         10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
                                         100000000000ULL, 1000000000000ULL, 10000000000000ULL,
@@ -770,8 +770,7 @@ JsonValue Reader::read_number() {
   }
 
   double x = static_cast<double>(significand);
-  if (significand < kShortDecimalLimit && exponent >= -22 && exponent <= 22 &&
-      significand != 0) {
+  if (significand != 0 && significand < kShortDecimalLimit && exponent >= -22 && exponent <= 22) {
     // Both the significand and the power of ten are exact doubles, so the
     // one rounding below gives the nearest double; with at most 15 digits
     // no shorter text reads back as that double, so these digits, less their
