@@ -47,10 +47,6 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
   out.push('}');
 }
 
-}  // namespace
-
-namespace {
-
 // `digits` x 10^`exponent`, laid out by the decimal exponent of the first
 // digit: positional from -5 to 15, else exponential.
 void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, ByteBuffer& out) {
