@@ -41,12 +41,6 @@ class Arena {
     return out;
   }
 
-  // Sets the size of the next chunk, for callers that know roughly how much
-  // they are about to build.
-  void size_next_chunk(size_t bytes) {
-    if (bytes > next_chunk_) next_chunk_ = bytes;
-  }
-
  private:
   struct Chunk {
     Chunk* previous;

@@ -70,8 +70,4 @@ class RowVisitor {
 
 ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor);
 
-// The string as the invalid-type description shows it: in double quotes,
-// with quote, backslash, controls and invisible characters escaped.
-std::string debug_quote(std::string_view utf8);
-
 }  // namespace tamsel::json

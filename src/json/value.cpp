@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "json/escape_form.h"
 #include "support/fault.h"
 
 namespace tamsel::json {
@@ -22,14 +23,6 @@ inline uint64_t mix(uint64_t h) {
   h *= 0xd6e8feb86659fd93ULL;
   h ^= h >> 32;
   return h;
-}
-
-bool bytes_are_plain(const char* data, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    unsigned char c = static_cast<unsigned char>(data[i]);
-    if (c < 0x20 || c == '"' || c == '\\') return false;
-  }
-  return true;
 }
 
 bool same_key(const JsonKey& a, const JsonKey& b) {
@@ -59,15 +52,6 @@ KeyText key_text(const char* data, size_t size) {
   h = (h ^ t.tail) * 0x94d049bb133111ebULL;
   t.hash = static_cast<uint32_t>(mix(h));
   return t;
-}
-
-JsonNumber JsonValue::as_number() const {
-  switch (number_variant()) {
-    case NumberVariant::unsigned_int: return JsonNumber::from_unsigned(as_unsigned());
-    case NumberVariant::negative_int: return JsonNumber::from_negative(as_negative());
-    case NumberVariant::floating: break;
-  }
-  return JsonNumber::from_double(as_double());
 }
 
 // ---------------------------------------------------------------- objects
@@ -144,19 +128,6 @@ const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain
   return key;
 }
 
-const JsonKey* JsonDocument::intern(std::string_view name) {
-  return intern(key_text(name.data(), name.size()), false, bytes_are_plain(name.data(), name.size()));
-}
-
-const JsonKey* JsonDocument::find_key(std::string_view name) const {
-  uint32_t hash = hash_key_bytes(name.data(), name.size());
-  for (size_t slot = hash & key_mask_;; slot = (slot + 1) & key_mask_) {
-    const KeySlot& entry = key_slots_[slot];
-    if (entry.id_plus_one == 0) return nullptr;
-    if (entry.hash == hash && entry.key->view() == name) return entry.key;
-  }
-}
-
 void JsonDocument::build_index(JsonObject& object) {
   if (object.size <= JsonObject::kIndexThreshold) {
     object.index = nullptr;
@@ -211,52 +182,8 @@ JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* val
   object->keys = keys;
   object->values = values;
   object->size = static_cast<uint32_t>(size);
-  object->capacity = static_cast<uint32_t>(size);
   build_index(*object);
   return object;
-}
-
-JsonValue JsonDocument::make_string(std::string_view bytes) {
-  const char* data = arena_.copy_bytes(bytes.data(), bytes.size());
-  return JsonValue::make_string_ref(data, bytes.size(), bytes_are_plain(data, bytes.size()));
-}
-
-JsonValue JsonDocument::make_array(std::span<const JsonValue> items) {
-  JsonValue* copy = arena_.allocate_array<JsonValue>(items.size());
-  std::copy(items.begin(), items.end(), copy);
-  return JsonValue::make_array_ref(copy, items.size());
-}
-
-JsonObject* JsonDocument::make_object() {
-  JsonObject* object = arena_.allocate_array<JsonObject>(1);
-  new (object) JsonObject();
-  return object;
-}
-
-void JsonDocument::insert(JsonObject& object, std::string_view name, const JsonValue& value) {
-  const JsonKey* key = intern(name);
-  for (size_t i = 0; i < object.size; ++i) {
-    if (object.keys[i] == key) {
-      object.values[i] = value;
-      return;
-    }
-  }
-  if (object.size == object.capacity) {
-    // New arrays: the names may be a shape shared with other objects.
-    if (object.capacity >= UINT32_MAX / 4) raise_fault("object has too many members");
-    uint32_t capacity = object.capacity < 4 ? 4 : object.capacity * 2;
-    const JsonKey** keys = arena_.allocate_array<const JsonKey*>(capacity);
-    JsonValue* values = arena_.allocate_array<JsonValue>(capacity);
-    std::copy(object.keys, object.keys + object.size, keys);
-    std::copy(object.values, object.values + object.size, values);
-    object.keys = keys;
-    object.values = values;
-    object.capacity = capacity;
-  }
-  const_cast<const JsonKey**>(object.keys)[object.size] = key;
-  object.values[object.size] = value;
-  ++object.size;
-  build_index(object);
 }
 
 JsonValue JsonDocument::copy(const JsonValue& value) {
@@ -294,8 +221,6 @@ JsonValue JsonDocument::copy(const JsonValue& value) {
 
 std::string string_content(const JsonValue& s) {
   if (!s.string_is_escaped()) return std::string(s.as_string());
-  // The writer's escapes: the two-character ones, and \u00xx (lower case) for
-  // the other bytes below 0x20.
   const char* p = s.string_data();
   const char* end = p + s.string_size();
   std::string content;
@@ -305,21 +230,9 @@ std::string string_content(const JsonValue& s) {
     if (backslash == nullptr) backslash = end;
     content.append(p, backslash);
     if (backslash == end) break;
-    switch (backslash[1]) {
-      case 'b': content.push_back('\b'); break;
-      case 'f': content.push_back('\f'); break;
-      case 'n': content.push_back('\n'); break;
-      case 'r': content.push_back('\r'); break;
-      case 't': content.push_back('\t'); break;
-      case 'u': {
-        auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-        content.push_back(static_cast<char>(hex(backslash[4]) * 16 + hex(backslash[5])));
-        p = backslash + 6;
-        continue;
-      }
-      default: content.push_back(backslash[1]); break;  // the quote or the backslash
-    }
-    p = backslash + 2;
+    size_t length;
+    content.push_back(decode_written_escape(backslash, length));
+    p = backslash + length;
   }
   return content;
 }

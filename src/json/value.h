@@ -27,35 +27,6 @@ enum class JsonKind : uint8_t { null, boolean, number, string, array, object };
 
 enum class NumberVariant : uint8_t { unsigned_int, negative_int, floating };
 
-struct JsonNumber {
-  NumberVariant variant = NumberVariant::unsigned_int;
-  union {
-    uint64_t u;
-    int64_t i;  // negative_int: always below zero
-    double d;   // floating
-  };
-
-  JsonNumber() : u(0) {}
-  static JsonNumber from_unsigned(uint64_t v) {
-    JsonNumber n;
-    n.variant = NumberVariant::unsigned_int;
-    n.u = v;
-    return n;
-  }
-  static JsonNumber from_negative(int64_t v) {
-    JsonNumber n;
-    n.variant = NumberVariant::negative_int;
-    n.i = v;
-    return n;
-  }
-  static JsonNumber from_double(double v) {
-    JsonNumber n;
-    n.variant = NumberVariant::floating;
-    n.d = v;
-    return n;
-  }
-};
-
 class JsonDocument;
 
 // One interned member name. Within one document, equal names share one
@@ -108,14 +79,6 @@ class JsonValue {
     return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::floating) | kShortDecimal,
                      digits << 8 | static_cast<uint64_t>(exponent + 128), bits);
   }
-  static JsonValue make_number(const JsonNumber& n) {
-    switch (n.variant) {
-      case NumberVariant::unsigned_int: return make_unsigned(n.u);
-      case NumberVariant::negative_int: return make_negative(n.i);
-      case NumberVariant::floating: break;
-    }
-    return make_double(n.d);
-  }
   // `plain`: the bytes contain no quote, backslash or control byte, so the
   // writer can copy them as they are. The bytes are not copied.
   static JsonValue make_string_ref(const char* data, size_t size, bool plain) {
@@ -152,7 +115,6 @@ class JsonValue {
     std::memcpy(&d, &bits_, sizeof d);
     return d;
   }
-  JsonNumber as_number() const;
 
   // The content, or for a string in escaped form its escaped text.
   const char* string_data() const { return reinterpret_cast<const char*>(bits_); }
@@ -206,7 +168,6 @@ struct JsonObject {
   JsonValue* values = nullptr;
   uint32_t* index = nullptr;  // slots hold position + 1; 0 is empty
   uint32_t size = 0;
-  uint32_t capacity = 0;  // room in `keys` and `values` (builders grow it)
 
   // The index has bit_ceil(2 * size) slots.
   size_t index_mask() const { return std::bit_ceil(size_t{size} * 2) - 1; }
@@ -288,16 +249,7 @@ class JsonDocument {
   // key point at `name` instead of a copy (its bytes must outlive the
   // document); `plain` says no byte of it needs escaping.
   const JsonKey* intern(const KeyText& name, bool borrow, bool plain);
-  const JsonKey* intern(std::string_view name);
-  const JsonKey* find_key(std::string_view name) const;
-  size_t key_count() const { return keys_.size(); }
 
-  // Builders; each copies what it is given into the document.
-  JsonValue make_string(std::string_view bytes);
-  JsonValue make_array(std::span<const JsonValue> items);
-  JsonObject* make_object();
-  // Inserts or replaces (a repeated key keeps its first position).
-  void insert(JsonObject& object, std::string_view key, const JsonValue& value);
   // Deep copy of `value` (from any document) into this one.
   JsonValue copy(const JsonValue& value);
 

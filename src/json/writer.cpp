@@ -3,29 +3,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "json/escape_form.h"
 #include "json/scan.h"
 #include "json/shortest_double.h"
 
 namespace tamsel::json {
 
 namespace {
-
-// What each byte becomes inside a string: 0 for itself, else the letter
-// after the backslash ('u' for the \u00XX form).
-struct EscapeTable {
-  char letter[256];
-  constexpr EscapeTable() : letter() {
-    for (int c = 0; c < 0x20; ++c) letter[c] = 'u';
-    letter[0x08] = 'b';
-    letter[0x09] = 't';
-    letter[0x0a] = 'n';
-    letter[0x0c] = 'f';
-    letter[0x0d] = 'r';
-    letter[0x22] = '"';
-    letter[0x5c] = '\\';
-  }
-};
-constexpr EscapeTable kEscapes;
 
 void write_array(std::span<const JsonValue> items, ByteBuffer& out) {
   out.push('[');
@@ -129,8 +113,7 @@ void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
     unsigned char c = static_cast<unsigned char>(*stop);
     char letter = kEscapes.letter[c];
     if (letter == 'u') {
-      static constexpr char hex[] = "0123456789abcdef";
-      char esc[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+      char esc[6] = {'\\', 'u', '0', '0', kLowerHexDigits[c >> 4], kLowerHexDigits[c & 15]};
       out.append(esc, 6);
     } else {
       char esc[2] = {'\\', letter};

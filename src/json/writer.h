@@ -8,6 +8,7 @@
 #include <string>
 
 #include "json/byte_buffer.h"
+#include "json/powers_of_ten.h"
 #include "json/value.h"
 
 namespace tamsel::json {
@@ -39,30 +40,10 @@ inline char* digits_backwards(uint64_t v, char* end) {
 
 // How many decimal digits `v` has (1 for 0).
 inline unsigned decimal_digits(uint64_t v) {
-  static constexpr uint64_t kPowers[20] = {1,
-                                           10,
-                                           100,
-                                           1000,
-                                           10000,
-                                           100000,
-                                           1000000,
-                                           10000000,
-                                           100000000,
-                                           1000000000,
-                                           10000000000,
-                                           100000000000,
-                                           1000000000000,
-                                           10000000000000,
-                                           100000000000000,
-                                           1000000000000000,
-                                           10000000000000000,
-                                           100000000000000000,
-                                           1000000000000000000,
-                                           10000000000000000000u};
   v |= 1;
   // 1233 / 4096 is just above log10(2): a guess that is exact or one short.
   unsigned guess = static_cast<unsigned>((64 - std::countl_zero(v)) * 1233) >> 12;
-  return guess + (v >= kPowers[guess] ? 1 : 0);
+  return guess + (v >= kPow10Integer[guess] ? 1 : 0);
 }
 
 inline void write_unsigned(uint64_t value, ByteBuffer& out) {

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <new>
 
 #include "lib/fault_type.h"
 #include "lib/interned.h"
@@ -152,22 +150,12 @@ void raise_null_object_fault(std::source_location where) {
 }
 
 Error error_for_escaped_exception() {
-  try {
-    throw;
-  } catch (const InternalFault& fault) {
-    return Error::deferred(fault_exception_type,
-                           fault.text().value_or("panic from Rust code"));
-  } catch (const std::bad_alloc&) {
+  CaughtFault caught = classify_current_exception();
+  if (caught.kind == CaughtFault::Kind::out_of_memory) {
     PyErr_NoMemory();
     return fetch_error();
-  } catch (const std::exception& unexpected) {
-    std::optional<std::string> text{unexpected.what()};
-    report_fault(text, std::source_location::current());
-    return Error::deferred(fault_exception_type, *text);
-  } catch (...) {
-    report_fault(std::nullopt, std::source_location::current());
-    return Error::deferred(fault_exception_type, "panic from Rust code");
   }
+  return Error::deferred(fault_exception_type, std::move(caught.text).value_or("panic from Rust code"));
 }
 
 void abort_uncaught_fault() noexcept {

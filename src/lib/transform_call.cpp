@@ -1,7 +1,5 @@
 #include "lib/transform_call.h"
 
-#include <exception>
-#include <new>
 #include <source_location>
 
 #include "lib/fault_hooks.h"
@@ -11,27 +9,15 @@ namespace tamsel::py {
 
 namespace {
 
-// Reports a C++ exception that is not an internal fault (those were reported
-// where they were raised) and gives the fault text it stands for.
-std::optional<std::string> report_foreign(const char* text) {
-  std::optional<std::string> owned{text};
-  report_fault(owned, std::source_location::current());
-  return owned;
-}
-
+// The fault text of the exception being handled. Running out of memory
+// inside the transform is a fault like any other here, reported as such.
 std::optional<std::string> fault_text_of_current_exception() {
-  try {
-    throw;
-  } catch (const InternalFault& fault) {
-    return fault.text();
-  } catch (const std::bad_alloc&) {
-    return report_foreign("memory allocation failed");
-  } catch (const std::exception& unexpected) {
-    return report_foreign(unexpected.what());
-  } catch (...) {
-    report_fault(std::nullopt, std::source_location::current());
-    return std::nullopt;
+  CaughtFault caught = classify_current_exception();
+  if (caught.kind == CaughtFault::Kind::out_of_memory) {
+    caught.text = "memory allocation failed";
+    report_fault(caught.text, std::source_location::current());
   }
+  return std::move(caught.text);
 }
 
 // The fault that the exception being handled stands for.

@@ -38,8 +38,6 @@ class PreparedTransform {
   void write(char* memory, size_t bytes) noexcept;
   // The outcome or fault; the output, once written, is in the outcome.
   TransformResult& result() { return *result_; }
-  // Frees what the reading built.
-  void release() noexcept { columnarizer_.reset(); }
 
  private:
   std::unique_ptr<Columnarizer> columnarizer_;

@@ -3,6 +3,8 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 namespace tamsel {
@@ -46,5 +48,22 @@ void raise_fault_without_text(std::source_location where) {
 }
 
 void resume_fault(std::string text) { throw InternalFault(std::move(text)); }
+
+CaughtFault classify_current_exception(std::source_location where) {
+  try {
+    throw;
+  } catch (const InternalFault& fault) {
+    return CaughtFault{CaughtFault::Kind::internal_fault, fault.text()};
+  } catch (const std::bad_alloc&) {
+    return CaughtFault{CaughtFault::Kind::out_of_memory, std::nullopt};
+  } catch (const std::exception& unexpected) {
+    std::optional<std::string> text{unexpected.what()};
+    report_fault(text, where);
+    return CaughtFault{CaughtFault::Kind::foreign, std::move(text)};
+  } catch (...) {
+    report_fault(std::nullopt, where);
+    return CaughtFault{CaughtFault::Kind::foreign, std::nullopt};
+  }
+}
 
 }  // namespace tamsel

@@ -38,4 +38,20 @@ void report_fault(const std::optional<std::string>& text, const std::source_loca
 // was already reported once is resumed).
 [[noreturn]] void resume_fault(std::string text);
 
+// What an exception caught by a containment stands for.
+struct CaughtFault {
+  enum class Kind {
+    internal_fault,  // an InternalFault, reported where it was raised
+    out_of_memory,   // std::bad_alloc, not reported: each containment says how it shows
+    foreign,         // any other exception, reported now as a fault
+  };
+  Kind kind;
+  std::optional<std::string> text;  // the fault's text; none for out_of_memory
+};
+
+// Classifies the exception being handled; call only inside a catch block.
+// A foreign exception is reported as a fault at `where`, with its what() as
+// the text when it has one. May throw std::bad_alloc while copying a text.
+CaughtFault classify_current_exception(std::source_location where = std::source_location::current());
+
 }  // namespace tamsel

@@ -1,9 +1,11 @@
-// Helpers for reading test documents: keeps the input text alive beside the
-// values that borrow it.
+// Helpers for test documents: reading them while keeping the input text alive
+// beside the values that borrow it, and building values by hand.
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "json/reader.h"
 
@@ -24,5 +26,16 @@ inline Parsed parse(std::string text) {
 
 // The single value written as `text`, read as the element of a one-element array.
 inline Parsed parse_value(const std::string& text) { return parse("[" + text + "]"); }
+
+// A document with builders for values made by hand; each copies what it is
+// given into the document.
+class BuildingDocument : public json::JsonDocument {
+ public:
+  json::JsonValue make_string(std::string_view bytes);
+  json::JsonValue make_array(std::span<const json::JsonValue> items);
+  json::JsonObject* make_object();
+  // Inserts or replaces (a repeated key keeps its first position).
+  void insert(json::JsonObject& object, std::string_view key, const json::JsonValue& value);
+};
 
 }  // namespace tamsel::testing

@@ -15,6 +15,7 @@
 namespace tamsel::json {
 namespace {
 
+using tamsel::testing::BuildingDocument;
 using tamsel::testing::parse_value;
 
 struct FloatText {
@@ -111,7 +112,7 @@ TEST(Writer, IntegersAtEveryDigitCount) {
 }
 
 TEST(Writer, EscapesOnlyQuoteBackslashAndControls) {
-  JsonDocument doc;
+  BuildingDocument doc;
   std::string raw = "\x01\x1f\x7f/\xc3\xa9\"\\\b\f\n\r\t";
   raw += '\0';
   EXPECT_EQ(compact_text(doc.make_string(raw)),
@@ -143,7 +144,7 @@ TEST(Writer, RewritesEscapesInItsOwnForm) {
 }
 
 TEST(Writer, CompactContainersKeepMemberOrder) {
-  JsonDocument doc;
+  BuildingDocument doc;
   JsonObject* object = doc.make_object();
   doc.insert(*object, "z", JsonValue::make_null());
   doc.insert(*object, "a\"", JsonValue::make_bool(true));
