@@ -3,6 +3,11 @@
 // decimals that read back as it; digits are dropped while the bounds still
 // differ, tracking whether the dropped digits were all zero so that ties
 // and closed bounds are decided exactly.
+//
+// The method is Ryu: Ulf Adams, "Ryu: fast float-to-string conversion",
+// PLDI 2018. The scaling by 5^q and 2^e2 uses its precomputed 125-bit
+// tables (pow5_tables.inc) and its bounds on q, so a change here should be
+// checked against the paper's proofs, not only against tests.
 #include "json/shortest_double.h"
 
 #include <cstring>
