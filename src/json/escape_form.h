@@ -37,7 +37,7 @@ inline constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 // Whether the escape of `letter` (not 'u'), which stands for `byte`, is the
 // one the writer writes for that byte.
-inline bool is_written_short_escape(char letter, char byte) {
+constexpr bool is_written_short_escape(char letter, char byte) {
   return kEscapes.letter[static_cast<unsigned char>(byte)] == letter;
 }
 

@@ -73,6 +73,34 @@ struct StringPiece {
 
 namespace string_detail {
 
+// What each letter after a backslash stands for, other than 'u': the byte,
+// and, worked out once here, whether that is the writer's escape for it and
+// whether the byte needs escaping. Letters that are no escape have none.
+struct ShortEscapeTable {
+  struct Entry {
+    char byte = 0;
+    bool valid = false;
+    bool written_form = false;
+    bool special = false;
+  };
+  Entry entry[256];
+  constexpr ShortEscapeTable() : entry() {
+    set('"', '"');
+    set('\\', '\\');
+    set('/', '/');
+    set('b', '\b');
+    set('f', '\f');
+    set('n', '\n');
+    set('r', '\r');
+    set('t', '\t');
+  }
+  constexpr void set(char letter, char byte) {
+    entry[static_cast<unsigned char>(letter)] =
+        Entry{byte, true, is_written_short_escape(letter, byte), kStringSpecial.special[static_cast<unsigned char>(byte)]};
+  }
+};
+inline constexpr ShortEscapeTable kShortEscapes;
+
 inline int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -102,46 +130,35 @@ template <bool kDecode>
 inline bool read_escape(ReadCursor& in, ScratchText& scratch, bool& plain, bool& high, bool& canonical) {
   ++in.p;  // backslash
   if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_string);
-  const char letter = *in.p;
-  char produced;
-  switch (letter) {
-    case '"': produced = '"'; break;
-    case '\\': produced = '\\'; break;
-    case '/': produced = '/'; break;
-    case 'b': produced = '\b'; break;
-    case 'f': produced = '\f'; break;
-    case 'n': produced = '\n'; break;
-    case 'r': produced = '\r'; break;
-    case 't': produced = '\t'; break;
-    case 'u': {
-      const char* u = in.p;
-      uint32_t unit;
-      if (!read_hex_unit(in, in.p, unit)) return false;
-      uint32_t code_point = unit;
-      if (!is_written_unit_escape(unit, u + 1)) canonical = false;
-      if (unit >= 0xdc00 && unit <= 0xdfff) return in.fail_here(ReadFailure::lone_surrogate);
-      if (unit >= 0xd800 && unit <= 0xdbff) {
-        if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_string);
-        if (*in.p != '\\') return in.fail_at(ReadFailure::unexpected_end_of_hex_escape, in.p);
-        ++in.p;
-        if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_string);
-        if (*in.p != 'u') return in.fail_at(ReadFailure::unexpected_end_of_hex_escape, in.p);
-        uint32_t low;
-        if (!read_hex_unit(in, in.p, low)) return false;
-        if (low < 0xdc00 || low > 0xdfff) return in.fail_here(ReadFailure::lone_surrogate);
-        code_point = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
-      }
-      if constexpr (kDecode) scratch.advance(encode_utf8(code_point, scratch.room(4)));
-      if (code_point < 0x20 || code_point == '"' || code_point == '\\') plain = false;
-      if (code_point >= 0x80) high = true;
-      return true;
+  if (*in.p == 'u') {
+    const char* u = in.p;
+    uint32_t unit;
+    if (!read_hex_unit(in, in.p, unit)) return false;
+    uint32_t code_point = unit;
+    if (!is_written_unit_escape(unit, u + 1)) canonical = false;
+    if (unit >= 0xdc00 && unit <= 0xdfff) return in.fail_here(ReadFailure::lone_surrogate);
+    if (unit >= 0xd800 && unit <= 0xdbff) {
+      if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_string);
+      if (*in.p != '\\') return in.fail_at(ReadFailure::unexpected_end_of_hex_escape, in.p);
+      ++in.p;
+      if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_string);
+      if (*in.p != 'u') return in.fail_at(ReadFailure::unexpected_end_of_hex_escape, in.p);
+      uint32_t low;
+      if (!read_hex_unit(in, in.p, low)) return false;
+      if (low < 0xdc00 || low > 0xdfff) return in.fail_here(ReadFailure::lone_surrogate);
+      code_point = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
     }
-    default: return in.fail_at(ReadFailure::invalid_escape, in.p);
+    if constexpr (kDecode) scratch.advance(encode_utf8(code_point, scratch.room(4)));
+    if (code_point < 0x20 || code_point == '"' || code_point == '\\') plain = false;
+    if (code_point >= 0x80) high = true;
+    return true;
   }
+  const ShortEscapeTable::Entry& escape = kShortEscapes.entry[static_cast<unsigned char>(*in.p)];
+  if (!escape.valid) return in.fail_at(ReadFailure::invalid_escape, in.p);
   ++in.p;
-  if constexpr (kDecode) scratch.push_back(produced);
-  if (!is_written_short_escape(letter, produced)) canonical = false;
-  if (kStringSpecial.special[static_cast<unsigned char>(produced)]) plain = false;
+  if constexpr (kDecode) scratch.push_back(escape.byte);
+  if (!escape.written_form) canonical = false;
+  if (escape.special) plain = false;
   return true;
 }
 
@@ -173,8 +190,10 @@ inline bool read_string_escaped(ReadCursor& in, ScratchText& scratch, const char
 
 }  // namespace string_detail
 
-// A string's content, after the opening quote.
-inline bool read_string(ReadCursor& in, ScratchText& scratch, StringPiece& out) {
+// A string's content, after the opening quote. Kept out of line: its
+// callers (member names not met before, the top level, and strings that
+// need decoding) are off the hot path, which stays smaller without it.
+[[gnu::noinline]] inline bool read_string(ReadCursor& in, ScratchText& scratch, StringPiece& out) {
   const char* start = in.p;
   bool high = false;
   const char* stop = find_string_special(in.p, in.end, high);
