@@ -71,6 +71,8 @@ class Reader {
   const JsonKey* const* find_shape(const JsonKey* const* names, size_t count, Shape*& slot);
 };
 
+// ---------------------------------------------------------------- the top level
+
 JsonError Reader::error() const {
   return locate_failure(std::string_view(in_.begin, static_cast<size_t>(in_.end - in_.begin)),
                         in_.failure_offset, in_.failure, in_.failure_detail);
@@ -121,6 +123,8 @@ bool Reader::read_top_level_value() {
   return in_.fail_here(ReadFailure::invalid_type);
 }
 
+
+// ---------------------------------------------------------------- values, arrays and objects
 
 JsonValue Reader::read_value() {
   in_.skip_space();
@@ -240,6 +244,8 @@ JsonValue Reader::read_object() {
   return JsonValue::make_object_ref(finish_object(base));
 }
 
+// ---------------------------------------------------------------- shapes
+
 // A shape equal to `names` among the recent ones of this level, or null;
 // `slot` is where a new shape with these names would be remembered.
 const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t count, Shape*& slot) {
@@ -279,6 +285,8 @@ JsonObject* Reader::finish_object(size_t base) {
   values_.resize(values_.size() - read);
   return doc_.make_object(shape, kept, count);
 }
+
+// ---------------------------------------------------------------- member names
 
 // Whether the input here is exactly `key`'s text and its closing quote.
 inline bool Reader::key_matches_here(const JsonKey& key) const {
@@ -343,6 +351,8 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
   }
   return true;
 }
+
+// ---------------------------------------------------------------- entry points
 
 ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
   // Most documents need about as much tree as text; one chunk of that size
