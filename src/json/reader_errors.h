@@ -42,6 +42,9 @@ enum class ReadFailure : uint8_t {
   invalid_type,
 };
 
+// The fuzz checks (fuzz/properties.h) keep their own list of these texts on
+// purpose: an independent statement of what the reader may say, against
+// which this table is checked.
 inline constexpr std::string_view kReadFailureTexts[] = {
     "EOF while parsing a value",
     "EOF while parsing a list",
