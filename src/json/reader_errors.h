@@ -44,7 +44,7 @@ enum class ReadFailure : uint8_t {
 
 // The fuzz checks (fuzz/properties.h) keep their own list of these texts on
 // purpose: an independent statement of what the reader may say, against
-// which this table is checked.
+// which every message the reader gives is checked.
 inline constexpr std::string_view kReadFailureTexts[] = {
     "EOF while parsing a value",
     "EOF while parsing a list",
