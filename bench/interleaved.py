@@ -9,6 +9,7 @@ the call gets no warm-up of its own: it meets memory as other code left it.
 """
 
 import json
+import resource
 import statistics
 import time
 
@@ -30,21 +31,28 @@ def samples_per_round(seconds_per_call, min_seconds):
     return max(1, round(min_seconds / max(seconds_per_call, 1e-9)))
 
 
+def _minor_faults():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
 def interleaved_seconds(fn, payloads, rounds, calls):
-    """{key: median seconds of one call of fn(payload)}, each call right after
-    other_work of the payload's size.
+    """{key: (median seconds of one call of fn(payload), minor page faults per
+    call)}, each call right after other_work of the payload's size.
 
     payloads: {key: bytes}; calls: {key: timed calls per round}. Within a round
     the keys take turns in an order that rotates from round to round."""
     keys = list(payloads)
     samples = {key: [] for key in keys}
+    faults = dict.fromkeys(keys, 0)
     for r in range(rounds):
         shift = r % len(keys)
         for key in keys[shift:] + keys[:shift]:
             payload = payloads[key]
             for _ in range(calls[key]):
                 other_work(len(payload))
+                faults_before = _minor_faults()
                 start = time.perf_counter()
                 fn(payload)
                 samples[key].append(time.perf_counter() - start)
-    return {key: statistics.median(values) for key, values in samples.items()}
+                faults[key] += _minor_faults() - faults_before
+    return {key: (statistics.median(values), faults[key] / len(values)) for key, values in samples.items()}

@@ -24,9 +24,11 @@ def table(results):
     lines.append(head)
     for t in results["throughput"]:
         m = t["mbps"]
-        line = f"{t['shape']:<8} {size_label(t['size']):>6} " + " ".join(f"{m[c]:>10.1f}" for c in CONTENDERS)
+        line = f"{t['shape']:<8} {size_label(t['size']):>6} " + " ".join(
+            f"{m[c]:>10.1f}" if c in m else f"{'-':>10}" for c in CONTENDERS)
         line += f" {m['tamsel'] / m['rapidjson']:>10.2f} {m['tamsel'] / m['simdjson']:>10.2f}"
-        line += f" {m['tamsel'] / m['msgspec']:>8.1f} {m['tamsel'] / m['python']:>8.1f}"
+        python = f"{m['tamsel'] / m['python']:>8.1f}" if "python" in m else f"{'-':>8}"
+        line += f" {m['tamsel'] / m['msgspec']:>8.1f} {python}"
         faults = t["minor_faults_per_call"]
         line += f" {faults['tamsel']:>7.0f}/{faults['native']:<7.0f}"
         check = t.get("check")
@@ -39,23 +41,20 @@ def table(results):
 
 
 def _interleaved_table(results):
-    """The module's MB/s between other work beside back to back, per shape and size."""
-    back_to_back = {(t["shape"], t["size"]): t["mbps"]["tamsel"] for t in results["throughput"]}
+    """The module between other work beside back to back, per shape and size."""
+    back_to_back = {(t["shape"], t["size"]): t for t in results["throughput"]}
     rows = {(t["shape"], t["size"]): t for t in results["interleaved"]}
-    sizes = sorted({size for _, size in rows})
-    lines = ["tamsel_codec.columnarize MB/s, interleaved with other Python work (no warm-up call) / back to back;",
-             "in brackets: interleaved time per byte against the same shape's 100 KB figure",
-             f"{'shape':<8} " + " ".join(f"{size_label(size):>24}" for size in sizes)]
-    for shape in sorted({shape for shape, _ in rows}):
-        base = rows.get((shape, 100_000))
-        cells = []
-        for size in sizes:
-            t = rows[shape, size]
-            cell = f"{t['mbps']:.0f} / {back_to_back.get((shape, size), float('nan')):.0f}"
-            if base:
-                cell += f" [{t['seconds_per_call'] / t['bytes'] / (base['seconds_per_call'] / base['bytes']):.2f}]"
-            cells.append(f"{cell:>24}")
-        lines.append(f"{shape:<8} " + " ".join(cells))
+    lines = ["tamsel_codec.columnarize interleaved with other Python work (no warm-up call) and back to back:",
+             "input MB/s, interleaved time per byte against the same shape's 100 KB, minor page faults per call",
+             f"{'shape':<8} {'size':>6} {'MB/s':>8} {'b2b MB/s':>9} {'x100KB':>7} {'faults':>8} {'b2b faults':>10}"]
+    for shape, size in sorted(rows):
+        t, b2b, base = rows[shape, size], back_to_back.get((shape, size)), rows.get((shape, 100_000))
+        relative = t["seconds_per_call"] / t["bytes"] / (base["seconds_per_call"] / base["bytes"]) if base else None
+        lines.append(f"{shape:<8} {size_label(size):>6} {t['mbps']:>8.0f} "
+                     + (f"{b2b['mbps']['tamsel']:>9.0f} " if b2b else f"{'-':>9} ")
+                     + (f"{relative:>7.2f} " if relative else f"{'-':>7} ")
+                     + f"{t.get('minor_faults_per_call', float('nan')):>8.0f} "
+                     + (f"{b2b['minor_faults_per_call']['tamsel']:>10.0f}" if b2b else f"{'-':>10}"))
     return lines
 
 
