@@ -36,13 +36,21 @@ def _minor_faults():
 
 
 def interleaved_seconds(fn, payloads, rounds, calls):
-    """{key: (median seconds of one call of fn(payload), minor page faults per
-    call)}, each call right after other_work of the payload's size.
+    """{key: {"seconds": median wall seconds of one call of fn(payload),
+    "cpu_seconds": median CPU seconds of the calling thread, "faults": minor
+    page faults per call}}, each call right after other_work of the payload's
+    size.
+
+    CPU time leaves out the time the thread waited for a core: on a machine
+    shared with other work a call of 50 ms is almost always preempted and one
+    of 0.2 ms seldom is, which wall time alone would count against the larger
+    sizes. Page faults and the kernel's zeroing of fresh pages are in both.
 
     payloads: {key: bytes}; calls: {key: timed calls per round}. Within a round
     the keys take turns in an order that rotates from round to round."""
     keys = list(payloads)
-    samples = {key: [] for key in keys}
+    wall = {key: [] for key in keys}
+    cpu = {key: [] for key in keys}
     faults = dict.fromkeys(keys, 0)
     for r in range(rounds):
         shift = r % len(keys)
@@ -51,8 +59,11 @@ def interleaved_seconds(fn, payloads, rounds, calls):
             for _ in range(calls[key]):
                 other_work(len(payload))
                 faults_before = _minor_faults()
+                cpu_start = time.thread_time()
                 start = time.perf_counter()
                 fn(payload)
-                samples[key].append(time.perf_counter() - start)
+                wall[key].append(time.perf_counter() - start)
+                cpu[key].append(time.thread_time() - cpu_start)
                 faults[key] += _minor_faults() - faults_before
-    return {key: (statistics.median(values), faults[key] / len(values)) for key, values in samples.items()}
+    return {key: {"seconds": statistics.median(wall[key]), "cpu_seconds": statistics.median(cpu[key]),
+                  "faults": faults[key] / len(wall[key])} for key in keys}

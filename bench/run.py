@@ -89,10 +89,10 @@ def measure_interleaved(sizes, rounds, min_seconds, columnarize, back_to_back):
     per_call = {(t["shape"], t["size"]): t["seconds_per_call"]["tamsel"] for t in back_to_back}
     calls = {key: interleaved.samples_per_round(per_call[key], min_seconds) for key in payloads}
     medians = interleaved.interleaved_seconds(columnarize, payloads, rounds, calls)
-    return [{"shape": shape, "size": size, "bytes": len(payloads[shape, size]), "seconds_per_call": s,
-             "mbps": len(payloads[shape, size]) / s / MB, "calls": calls[shape, size] * rounds,
-             "minor_faults_per_call": faults}
-            for (shape, size), (s, faults) in medians.items()]
+    return [{"shape": shape, "size": size, "bytes": len(payloads[shape, size]), "seconds_per_call": m["seconds"],
+             "cpu_seconds_per_call": m["cpu_seconds"], "mbps": len(payloads[shape, size]) / m["seconds"] / MB,
+             "calls": calls[shape, size] * rounds, "minor_faults_per_call": m["faults"]}
+            for (shape, size), m in medians.items()]
 
 
 def measure_small(columnarize, rounds, min_seconds):
