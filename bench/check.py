@@ -1,5 +1,6 @@
-"""Output agreement between the module, the Python baseline and the
-RapidJSON yardstick on one payload.
+"""Output agreement between the module and the other contenders that write
+an output (the Python codec, msgspec with the Python transform, the
+RapidJSON yardstick) on one payload.
 
 Verdicts, from best to worst:
 - "identical": the same bytes;
@@ -44,5 +45,6 @@ def compare(reference, other):
     return "MISMATCH"
 
 
-def check_outputs(module_out, baseline_out, rapidjson_out):
-    return {"python": compare(module_out, baseline_out), "rapidjson": compare(module_out, rapidjson_out)}
+def check_outputs(module_out, others):
+    """{name: verdict} of the module's output against each of `others` ({name: output})."""
+    return {name: compare(module_out, out) for name, out in others.items()}

@@ -1,10 +1,16 @@
-"""Peak extra resident memory of one call, measured in a fresh process.
+"""Memory of calls, each measured in a fresh process.
 
-    python3.14t bench/memory.py {module,python} FILE   # prints a JSON line
+    python3.14t bench/memory.py {module,python} FILE          # prints a JSON line
+    python3.14t bench/memory.py retained LARGE SMALL CALLS    # prints a JSON line
 
-The child reads the payload, resets the kernel's peak-RSS mark
+Peak: the child reads the payload, resets the kernel's peak-RSS mark
 (/proc/self/clear_refs), makes one call and reports the peak resident size
 reached above the size just before the call, result included.
+
+Retained: the child reads both payloads and makes one call on SMALL, notes
+its resident size, makes one call on LARGE (result dropped) and then CALLS
+calls on SMALL, and reports how far its resident size ended above the noted
+one: memory that a large call leaves behind while small calls go on.
 """
 
 import json
@@ -30,6 +36,28 @@ def measure(which, path):
     return json.loads(out)
 
 
+def measure_retained(large_path, small_path, calls):
+    """{before_bytes, after_bytes, retained_bytes} of the retained-memory child."""
+    out = subprocess.run([sys.executable, str(Path(__file__).resolve()), "retained", str(large_path),
+                          str(small_path), str(calls)], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def _retained_child(large_path, small_path, calls):
+    from tamsel_codec import columnarize
+
+    large = Path(large_path).read_bytes()
+    small = Path(small_path).read_bytes()
+    columnarize(small)
+    before = _status_kib("VmRSS:")
+    columnarize(large)
+    for _ in range(calls):
+        columnarize(small)
+    after = _status_kib("VmRSS:")
+    print(json.dumps({"before_bytes": before * 1024, "after_bytes": after * 1024,
+                      "retained_bytes": (after - before) * 1024, "large_bytes": len(large)}))
+
+
 def _child(which, path):
     if which == "module":
         from tamsel_codec import columnarize
@@ -48,4 +76,9 @@ def _child(which, path):
 
 
 if __name__ == "__main__":
-    _child(sys.argv[1], sys.argv[2])
+    if sys.argv[1:2] == ["retained"] and len(sys.argv) == 5:
+        _retained_child(sys.argv[2], sys.argv[3], int(sys.argv[4]))
+    elif len(sys.argv) == 3 and sys.argv[1] in ("module", "python"):
+        _child(sys.argv[1], sys.argv[2])
+    else:
+        sys.exit(__doc__)

@@ -1,7 +1,9 @@
-"""Throughput of columnarize in one thread, two threads of one process, two
-processes each calling the module in one thread, and two processes running
-the native transform (columnarize_json through the yardstick library,
-without the module), all on the same payload.
+"""Throughput of columnarize in one thread, two and eight threads of one
+process, two processes each calling the module in one thread, and two
+processes running the native transform (columnarize_json through the
+yardstick library, without the module), all on the same payload. Every
+set-up makes the same number of calls in a batch: eight threads make a
+quarter of the two threads' calls each.
 
     python3.14t bench/threads.py --child {module,native} FILE CALLS
 
@@ -33,21 +35,22 @@ def one_thread(payload, calls):
     return len(payload) * calls / (time.monotonic() - start)
 
 
-def two_threads(payload, calls):
-    barrier = threading.Barrier(3)
+def threads(payload, calls_each, count):
+    """Bytes/s of `count` threads making `calls_each` calls each, started together."""
+    barrier = threading.Barrier(count + 1)
 
     def work():
         barrier.wait()
-        _batch(payload, calls)
+        _batch(payload, calls_each)
 
-    workers = [threading.Thread(target=work) for _ in range(2)]
+    workers = [threading.Thread(target=work) for _ in range(count)]
     for w in workers:
         w.start()
     barrier.wait()
     start = time.monotonic()
     for w in workers:
         w.join()
-    return 2 * len(payload) * calls / (time.monotonic() - start)
+    return count * len(payload) * calls_each / (time.monotonic() - start)
 
 
 class ProcessPair:
@@ -78,21 +81,27 @@ class ProcessPair:
 
 
 def measure(path, rounds, seconds_per_batch):
-    """Medians in bytes/s of the four set-ups, interleaved over `rounds` rounds."""
+    """Medians in bytes/s of the five set-ups, interleaved over `rounds` rounds
+    in an order that rotates from round to round."""
     payload = Path(path).read_bytes()
     columnarize(payload)
     start = time.monotonic()
     columnarize(payload)
-    calls = max(1, round(seconds_per_batch / max(time.monotonic() - start, 1e-6)))
+    # A multiple of 4 calls per worker of a pair, so eight threads share it evenly.
+    calls = 4 * max(1, round(seconds_per_batch / 4 / max(time.monotonic() - start, 1e-6)))
     pairs = {"two_processes": ProcessPair("module", path, calls),
              "two_native_processes": ProcessPair("native", path, calls)}
-    samples = {"one_thread": [], "two_threads": [], "two_processes": [], "two_native_processes": []}
+    setups = {"one_thread": lambda: one_thread(payload, calls),
+              "two_threads": lambda: threads(payload, calls, 2),
+              "eight_threads": lambda: threads(payload, calls // 4, 8)}
+    setups.update({name: pair.run for name, pair in pairs.items()})
+    names = list(setups)
+    samples = {name: [] for name in names}
     try:
-        for _ in range(rounds):
-            samples["one_thread"].append(one_thread(payload, calls))
-            samples["two_threads"].append(two_threads(payload, calls))
-            for name, pair in pairs.items():
-                samples[name].append(pair.run())
+        for r in range(rounds):
+            shift = r % len(names)
+            for name in names[shift:] + names[:shift]:
+                samples[name].append(setups[name]())
     finally:
         for pair in pairs.values():
             pair.close()

@@ -1,0 +1,69 @@
+"""Calls timed between other work, as a service makes them.
+
+Back-to-back samples (timing.py) follow a call of the same contender, so
+the memory a call needs is what the previous call just gave back. Here each
+timed call follows unrelated Python work that allocates, touches and frees
+about as much memory as the payload (one large bytes object, the same bytes
+again in 1 KB pieces, a json round trip of a small unrelated document), and
+the call gets no warm-up of its own: it meets memory as other code left it.
+"""
+
+import json
+import resource
+import statistics
+import time
+
+_PIECE = 1024
+_OTHER_DOCUMENT = {"user": {"id": 7, "name": "other", "roles": ["a", "b", "c"]},
+                   "items": [{"sku": f"k{i}", "qty": i, "price": i * 1.25} for i in range(64)]}
+
+
+def other_work(size):
+    """Allocates and frees about 2 * size bytes from Python, touching all of it."""
+    blob = b"\x5a" * size
+    pieces = [blob[i:i + _PIECE] for i in range(0, size, _PIECE)]
+    json.loads(json.dumps(_OTHER_DOCUMENT))
+    del pieces, blob
+
+
+def samples_per_round(seconds_per_call, min_seconds):
+    """Timed calls per round so that a round spends about min_seconds in calls."""
+    return max(1, round(min_seconds / max(seconds_per_call, 1e-9)))
+
+
+def _minor_faults():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
+def interleaved_seconds(fn, payloads, rounds, calls):
+    """{key: {"seconds": median wall seconds of one call of fn(payload),
+    "cpu_seconds": median CPU seconds of the calling thread, "faults": minor
+    page faults per call}}, each call right after other_work of the payload's
+    size.
+
+    CPU time leaves out the time the thread waited for a core: on a machine
+    shared with other work a call of 50 ms is almost always preempted and one
+    of 0.2 ms seldom is, which wall time alone would count against the larger
+    sizes. Page faults and the kernel's zeroing of fresh pages are in both.
+
+    payloads: {key: bytes}; calls: {key: timed calls per round}. Within a round
+    the keys take turns in an order that rotates from round to round."""
+    keys = list(payloads)
+    wall = {key: [] for key in keys}
+    cpu = {key: [] for key in keys}
+    faults = dict.fromkeys(keys, 0)
+    for r in range(rounds):
+        shift = r % len(keys)
+        for key in keys[shift:] + keys[:shift]:
+            payload = payloads[key]
+            for _ in range(calls[key]):
+                other_work(len(payload))
+                faults_before = _minor_faults()
+                cpu_start = time.thread_time()
+                start = time.perf_counter()
+                fn(payload)
+                wall[key].append(time.perf_counter() - start)
+                cpu[key].append(time.thread_time() - cpu_start)
+                faults[key] += _minor_faults() - faults_before
+    return {key: {"seconds": statistics.median(wall[key]), "cpu_seconds": statistics.median(cpu[key]),
+                  "faults": faults[key] / len(wall[key])} for key in keys}
