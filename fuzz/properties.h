@@ -290,7 +290,10 @@ inline std::vector<std::string_view> tokens(std::string_view text) {
   return out;
 }
 
-inline bool float_token(std::string_view token) { return token.find_first_of(".eE") != std::string_view::npos; }
+inline bool float_token(std::string_view token) {
+  return !token.empty() && (token[0] == '-' || (token[0] >= '0' && token[0] <= '9')) &&
+         token.find_first_of(".eE") != std::string_view::npos;
+}
 
 // `text` is compact text the library wrote: read back and written again it
 // must come out byte for byte the same. The reader's float conversion is not

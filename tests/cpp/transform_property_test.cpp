@@ -5,6 +5,8 @@
 // library's reader, equality and writer are not used to judge it.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
@@ -166,10 +168,12 @@ class DocumentGenerator {
     }
   }
 
+  // \uXXXX, each hexadecimal letter in either case.
   std::string hex_unit(uint32_t unit) {
-    static const char kLower[] = "0123456789abcdef", kUpper[] = "0123456789ABCDEF";
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(unit));
     std::string out = "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += (chance(50) ? kLower : kUpper)[(unit >> shift) & 0xf];
+    for (int k = 0; k < 4; ++k) out += chance(50) ? digits[k] : static_cast<char>(std::toupper(digits[k]));
     return out;
   }
 
