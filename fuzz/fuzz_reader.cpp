@@ -1,6 +1,8 @@
 // Fuzzes the reader and the compact writer. A failure must carry a known
 // message and a position inside the input; every accepted document must hold
-// well-formed values, and its compact text must read back to the same values.
+// well-formed values; every value must be written exactly as the reference
+// text gives it, and that text must read back to the same values and be
+// written again unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   for (const tamsel::json::JsonValue& row : parsed.rows().rows()) tamsel::fuzz::check_value(row, 2, check);
+  tamsel::fuzz::check_written_form(parsed.rows().rows(), check);
   tamsel::fuzz::check_write_read_back(parsed.rows().rows(), check);
   return 0;
 }
