@@ -40,11 +40,25 @@ done <build/pythons.txt
 grep -q " free-threaded " build/pythons.txt ||
   echo "No free-threaded interpreter found: tests that only mean something there are reported as skipped."
 
+# pip, without the notes this machine's configuration adds to every install.
+quiet_pip() {
+  local python=$1
+  shift
+  "$python" -m pip install --quiet "$@" 2> >(grep -v "^WARNING: Location" >&2)
+}
+
 work=build/python
 rm -rf "$work"
-mkdir -p "$work/dist" "$work/results"
+mkdir -p "$work/dist"
 
-# One line per interpreter: label, build, passed, failed, skipped, policy.
+# auditwheel reads the wheels from a virtual environment of its own.
+read -r _ _ _ first_python <build/pythons.txt
+"$first_python" -m venv "$work/auditwheel"
+quiet_pip "$work/auditwheel/bin/python" auditwheel
+auditwheel=$work/auditwheel/bin/auditwheel
+
+# One line per interpreter: label, build, passed, failed, skipped, policy,
+# seconds.
 summary=$work/summary.txt
 : >"$summary"
 status=0
@@ -55,13 +69,14 @@ while read -r version build tag python; do
   run=$work/$n-$tag
   venv=$run/venv
   label="$version ($python)"
+  started=$SECONDS
   echo "== Python $version, $build build: $python"
   if ! { "$python" -m venv "$venv" &&
-         "$venv/bin/python" -m pip install --quiet build pytest mypy auditwheel &&
+         quiet_pip "$venv/bin/python" build pytest mypy &&
          { [ -n "$sdist_src" ] ||
            "$venv/bin/python" -m build --sdist --outdir "$work/dist" . >"$run.sdist.log" 2>&1 ||
            { cat "$run.sdist.log"; false; }; }; }; then
-    echo "$label $build - - - setup-failed" >>"$summary"
+    echo "$label $build - - - setup-failed -" >>"$summary"
     status=1
     continue
   fi
@@ -73,13 +88,13 @@ while read -r version build tag python; do
     sdist_src=${sdist_src%/}
   fi
   if ! "$venv/bin/python" -m build --wheel --outdir "$run/wheel" "$sdist_src" >"$run.wheel.log" 2>&1 ||
-     ! "$venv/bin/python" -m pip install --quiet --no-deps "$run"/wheel/*.whl; then
+     ! quiet_pip "$venv/bin/python" --no-deps "$run"/wheel/*.whl; then
     cat "$run.wheel.log"
-    echo "$label $build - - - build-failed" >>"$summary"
+    echo "$label $build - - - build-failed -" >>"$summary"
     status=1
     continue
   fi
-  policy=$("$venv/bin/auditwheel" show "$run"/wheel/*.whl 2>/dev/null |
+  policy=$("$auditwheel" show "$run"/wheel/*.whl 2>/dev/null |
            grep -o '"manylinux_[0-9]*_[0-9]*_[a-z0-9_]*"' | head -1 | tr -d '"') || true
   if [ -z "$policy" ]; then
     echo "auditwheel names no manylinux policy for $(basename "$run"/wheel/*.whl)"
@@ -108,13 +123,13 @@ failed = get("failures") + get("errors")
 print(get("tests") - failed - get("skipped"), failed, get("skipped"))
 EOF
 )
-  echo "$label $build $counts $policy" >>"$summary"
+  echo "$label $build $counts $policy $((SECONDS - started))" >>"$summary"
   echo "$(basename "$run"/wheel/*.whl): $policy"
 done <build/pythons.txt
 
 echo
 echo "== Summary"
-awk 'BEGIN { fmt = "%-58s %-14s %7s %7s %8s  %s\n";
-             printf fmt, "interpreter", "build", "passed", "failed", "skipped", "wheel policy" }
-     { printf fmt, $1 " " $2, $3, $4, $5, $6, $7 }' "$summary" | tee "$work/table.txt"
+awk 'BEGIN { fmt = "%-58s %-14s %7s %7s %8s  %-22s %8s\n";
+             printf fmt, "interpreter", "build", "passed", "failed", "skipped", "wheel policy", "seconds" }
+     { printf fmt, $1 " " $2, $3, $4, $5, $6, $7, $8 }' "$summary" | tee "$work/table.txt"
 exit $status
