@@ -64,7 +64,8 @@ summary=$work/summary.txt
 status=0
 sdist_src=
 n=0
-while read -r version build tag python; do
+# The list comes in on descriptor 3, out of reach of what the loop runs.
+while read -r -u 3 version build tag python; do
   n=$((n + 1))
   run=$work/$n-$tag
   venv=$run/venv
@@ -125,7 +126,7 @@ EOF
 )
   echo "$label $build $counts $policy $((SECONDS - started))" >>"$summary"
   echo "$(basename "$run"/wheel/*.whl): $policy"
-done <build/pythons.txt
+done 3<build/pythons.txt
 
 echo
 echo "== Summary"
