@@ -1,6 +1,6 @@
 """Columnarizes a JSON file with tamsel_codec and prints the result.
 
-    python3.14t examples/columnarize_file.py [FILE]   (default: examples/sample.json)
+    python examples/columnarize_file.py [FILE]   (default: examples/sample.json)
 """
 import pathlib
 import sys

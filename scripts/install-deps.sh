@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-wanted=(g++ cmake ninja-build libgtest-dev "$@")
+wanted=(g++ cmake ninja-build libgtest-dev ccache "$@")
 missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -62,7 +62,7 @@ int module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    TAMSEL_GIL_NOT_USED_SLOT
     {0, nullptr},
 };
 

@@ -10,7 +10,7 @@ if [ $# -ne 1 ]; then
 fi
 build_dir=$1
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-python=${PYTHON:-python3.14t}
+python=${PYTHON:-python3}
 
 cmake -S "$source_dir" -B "$build_dir" \
   -DCMAKE_BUILD_TYPE=Release \

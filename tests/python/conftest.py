@@ -2,9 +2,19 @@ import os
 import pathlib
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
+
+
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+
+# For tests of what only a free-threaded interpreter has; elsewhere they are
+# reported as skipped, with this reason.
+free_threaded_only = pytest.mark.skipif(
+    not FREE_THREADED, reason="only meaningful on a free-threaded interpreter (this one has the GIL)"
+)
 
 
 def _hook_module_dir():
