@@ -25,6 +25,10 @@ class Reader {
   Reader(std::string_view input, JsonDocument& document)
       : in_(input), doc_(document), recent_key_bits_(recent_key_bits_for(input.size())) {
     std::fill_n(recent_keys_, size_t{1} << recent_key_bits_, nullptr);
+    // Room for the values of a small document at once, and for the first
+    // growth steps of a large one: each step is a copy.
+    values_.reserve(std::clamp<size_t>(input.size() / 4, 16, 4096));
+    names_.reserve(std::clamp<size_t>(input.size() / 8, 16, 1024));
   }
 
   // Reads the whole input; on success `rows` holds the elements.
@@ -285,7 +289,9 @@ void Reader::add_guess(Level& level, const JsonKey* key) {
   if (level.guess_count == level.guess_capacity) {
     const size_t capacity = level.guess_capacity == 0 ? 16 : 2 * level.guess_capacity;
     const JsonKey** grown = doc_.arena().allocate_array<const JsonKey*>(capacity);
-    if (level.guess_count != 0) std::memcpy(static_cast<void*>(grown), level.guesses, level.guess_count * sizeof(*grown));
+    if (level.guess_count != 0) {
+      std::memcpy(static_cast<void*>(grown), level.guesses, level.guess_count * sizeof(*grown));
+    }
     level.guesses = grown;
     level.guess_capacity = capacity;
   }
@@ -408,8 +414,9 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
 
 ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
   // Most documents need about as much tree as text; one chunk of that size
-  // avoids growing the arena many times (untouched pages cost nothing).
-  auto document = std::make_unique<JsonDocument>(std::max<size_t>(16 * 1024, input.size() + input.size() / 2));
+  // avoids growing the arena many times (untouched pages cost nothing). A
+  // few KiB hold a small document's tree and the reader's tables.
+  auto document = std::make_unique<JsonDocument>(std::max<size_t>(4 * 1024, input.size() + input.size() / 2));
   Reader reader(input, *document);
   std::vector<JsonValue> rows;
   if (!reader.read_document(rows, visitor)) return ParseOutcome(reader.error());

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -147,11 +148,15 @@ class RowSurvey final : public json::RowVisitor {
   // The column of each member of `row`, in member order; `r` is its index.
   const ShapeColumns::Entry& columns_of(const JsonObject& row, size_t r) {
     return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-      if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNone);
+      // Grown in steps, from room for the columns of a usual row.
+      if (key->id >= column_of_key_.size()) {
+        column_of_key_.resize(std::max<size_t>(16, key->id + 1 + key->id / 2), kNone);
+      }
       uint32_t& slot = column_of_key_[key->id];
       if (slot == kNone) {
         slot = static_cast<uint32_t>(columns_.size());
         bool in_first_row = r == 0;
+        if (columns_.empty()) columns_.reserve(16);
         columns_.push_back(
             Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
       }
@@ -166,12 +171,22 @@ class RowSurvey final : public json::RowVisitor {
   size_t name_text_bytes_ = 0;
 };
 
+// `count` elements set to `value`, in the document's arena: the tables that
+// writing needs live as long as the document and cost a small document no
+// allocation of their own.
+template <class T>
+std::span<T> scratch_array(json::Arena& arena, size_t count, T value) {
+  T* items = arena.allocate_array<T>(count);
+  std::fill_n(items, count, value);
+  return {items, count};
+}
+
 // Writes runs of null cells from one prepared text, in 32-byte pieces that
 // may run past the end of the run (the next write covers them), so a short
 // run costs a store or two rather than a call.
 class NullRuns {
  public:
-  explicit NullRuns(uint32_t cells) : text_(5 * static_cast<size_t>(cells) + kPiece, '\0') {
+  NullRuns(uint32_t cells, json::Arena& arena) : text_(scratch_array<char>(arena, 5 * size_t{cells} + kPiece, '\0')) {
     for (uint32_t i = 0; i < cells; ++i) std::memcpy(text_.data() + 5 * static_cast<size_t>(i), ",null", 5);
   }
 
@@ -188,7 +203,7 @@ class NullRuns {
 
  private:
   static constexpr size_t kPiece = 32;
-  std::string text_;
+  std::span<char> text_;
 };
 
 }  // namespace
@@ -234,7 +249,8 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   std::span<const JsonValue> rows = survey_->parsed->rows().rows();
   const std::vector<Column>& columns = survey.columns();
   // Position of each varying column in the row arrays.
-  std::vector<uint32_t> cell_of_column(columns.size(), kNone);
+  json::Arena& arena = survey_->parsed->rows().document().arena();
+  std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNone);
   uint32_t cell_count = 0;
   for (size_t c = 0; c < columns.size(); ++c) {
     if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
@@ -253,18 +269,18 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   out.append(R"(],"rows":[)");
   // Each row array: the row's own cells in column order, and between them
   // runs of nulls (sparse rows are mostly nulls).
-  NullRuns nulls(cell_count);
+  NullRuns nulls(cell_count, arena);
   // The cell of each key id, or kNone: a row's members find their cells
   // with one look each.
-  std::vector<uint32_t> cell_of_key(survey.column_of_key().size(), kNone);
+  std::span<uint32_t> cell_of_key = scratch_array(arena, survey.column_of_key().size(), kNone);
   for (size_t id = 0; id < cell_of_key.size(); ++id) {
     uint32_t column = survey.column_of_key()[id];
     if (column != kNone) cell_of_key[id] = cell_of_column[column];
   }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
-  std::vector<const JsonValue*> cells(cell_count, nullptr);
-  std::vector<uint64_t> present((cell_count + 63) / 64, 0);
+  std::span<const JsonValue*> cells = scratch_array<const JsonValue*>(arena, cell_count, nullptr);
+  std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
     out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
     const JsonObject& row = rows[r].as_object();
