@@ -86,7 +86,9 @@ class ShapeColumns {
 
   template <class ColumnOfMember>
   const Entry& columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
-    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) >> 4) % kEntries];
+    // All bits of the address pick the entry: arrays of names sit wherever
+    // the arena put them, so a few low bits alone would often collide.
+    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift];
     if (entry.keys != row.keys || entry.columns.size() != row.size) {
       entry.keys = row.keys;
       entry.columns.resize(row.size);
@@ -101,6 +103,7 @@ class ShapeColumns {
 
  private:
   static constexpr size_t kEntries = 16;
+  static constexpr int kEntryShift = 64 - std::countr_zero(kEntries);
   Entry cache_[kEntries];
 };
 
@@ -111,6 +114,9 @@ class ShapeColumns {
 // same names in the same order) share one list of member columns.
 class RowSurvey final : public json::RowVisitor {
  public:
+  // Room for the columns of a usual document, so that few need to grow.
+  RowSurvey() : column_of_key_(16, kNone) { columns_.reserve(16); }
+
   void row(size_t r, const JsonValue& value) override {
     if (first_non_object_ != kNoRow) return;
     if (!value.is_object()) {
@@ -148,15 +154,11 @@ class RowSurvey final : public json::RowVisitor {
   // The column of each member of `row`, in member order; `r` is its index.
   const ShapeColumns::Entry& columns_of(const JsonObject& row, size_t r) {
     return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-      // Grown in steps, from room for the columns of a usual row.
-      if (key->id >= column_of_key_.size()) {
-        column_of_key_.resize(std::max<size_t>(16, key->id + 1 + key->id / 2), kNone);
-      }
+      if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNone);
       uint32_t& slot = column_of_key_[key->id];
       if (slot == kNone) {
         slot = static_cast<uint32_t>(columns_.size());
         bool in_first_row = r == 0;
-        if (columns_.empty()) columns_.reserve(16);
         columns_.push_back(
             Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
       }
