@@ -164,9 +164,10 @@ size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values
   if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
   if (merge_mark_count_ < key_count_) {
     // Stamps only matter within one merge, so the old marks need no copying.
-    merge_mark_count_ = size_t{key_count_} + key_count_ / 2;
-    merge_marks_ = arena_.allocate_array<MergeMark>(merge_mark_count_);
-    std::memset(static_cast<void*>(merge_marks_), 0, merge_mark_count_ * sizeof(MergeMark));
+    const size_t count = size_t{key_count_} + key_count_ / 2;
+    merge_marks_ = arena_.allocate_array<MergeMark>(count);
+    merge_mark_count_ = count;
+    std::memset(static_cast<void*>(merge_marks_), 0, count * sizeof(MergeMark));
   }
   if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
     std::memset(static_cast<void*>(merge_marks_), 0, merge_mark_count_ * sizeof(MergeMark));
