@@ -22,7 +22,14 @@ constexpr int kMaxDepth = 128;
 
 class Reader {
  public:
-  Reader(std::string_view input, JsonDocument& document) : in_(input), doc_(document) {}
+  Reader(std::string_view input, JsonDocument& document)
+      : in_(input), doc_(document), recent_key_bits_(recent_key_bits_for(input.size())) {
+    std::fill_n(recent_keys_, size_t{1} << recent_key_bits_, nullptr);
+    // Room for the values of a small document at once, and for the first
+    // growth steps of a large one: each step is a copy.
+    values_.reserve(std::clamp<size_t>(input.size() / 4, 16, 4096));
+    names_.reserve(std::clamp<size_t>(input.size() / 8, 16, 1024));
+  }
 
   // Reads the whole input; on success `rows` holds the elements.
   bool read_document(std::vector<JsonValue>& rows, RowVisitor* visitor);
@@ -50,24 +57,42 @@ class Reader {
   std::vector<JsonValue> values_;      // elements and member values being read
   std::vector<const JsonKey*> names_;  // member names of the objects being read
   ScratchText scratch_;                // content of a string with escapes
-  // The key met last at each nesting level and member position: objects of
-  // one level usually repeat their names in order, so most keys are found by
-  // comparing the input with this guess instead of scanning and hashing.
-  std::vector<const JsonKey*> key_guess_[kMaxDepth + 1];
-  // When the guess fails (rows that hold different subsets of many names),
-  // names met before are found by their first bytes in this small table,
-  // again without scanning or hashing the whole name.
-  static constexpr unsigned kRecentKeyBits = 9;
-  const JsonKey* recent_keys_[size_t{1} << kRecentKeyBits] = {};
-  const JsonKey** recent_key_slot();
-  // Shapes met recently at each level, found by their size and end names:
-  // an object with the same names in the same order shares the array.
+  // What the reader remembers about each nesting level. Only the levels a
+  // document reaches are set up, when first reached: levels are entered one
+  // at a time, so those below `fresh_depth_` have never been used, and
+  // setting up the whole table would cost a small document more than reading
+  // it.
   struct Shape {
-    const JsonKey* const* keys = nullptr;
-    size_t size = 0;
+    const JsonKey* const* keys;
+    size_t size;
   };
   static constexpr size_t kShapeWays = 8;
-  Shape recent_shapes_[kMaxDepth + 1][kShapeWays];
+  struct Level {
+    // Shapes met recently at this level, found by their size and end names:
+    // an object with the same names in the same order shares the array.
+    Shape shapes[kShapeWays];
+    // The key met last at each member position: objects of one level
+    // usually repeat their names in order, so most keys are found by
+    // comparing the input with this guess instead of scanning and hashing.
+    // Kept in the document's arena, which outlives the read.
+    const JsonKey** guesses;
+    size_t guess_count;
+    size_t guess_capacity;
+  };
+  Level levels_[kMaxDepth + 1];  // set up from fresh_depth_ up only
+  int fresh_depth_ = kMaxDepth + 1;
+  void set_up_levels_down_to(int depth);
+  void add_guess(Level& level, const JsonKey* key);
+  // When the guess fails (rows that hold different subsets of many names),
+  // names met before are found by their first bytes in this small table,
+  // again without scanning or hashing the whole name. It is sized to the
+  // input, as a small document has few names.
+  static constexpr unsigned kMaxRecentKeyBits = 9;
+  static constexpr unsigned kMinRecentKeyBits = 4;
+  static unsigned recent_key_bits_for(size_t input_size);
+  const unsigned recent_key_bits_;
+  const JsonKey* recent_keys_[size_t{1} << kMaxRecentKeyBits];  // the first 1 << recent_key_bits_ in use
+  const JsonKey** recent_key_slot();
   const JsonKey* const* find_shape(const JsonKey* const* names, size_t count, Shape*& slot);
 };
 
@@ -210,6 +235,7 @@ JsonValue Reader::read_array() {
 
 JsonValue Reader::read_object() {
   if (--depth_ == 0) return absent(in_.fail_at(ReadFailure::recursion_limit, in_.p));
+  if (depth_ < fresh_depth_) set_up_levels_down_to(depth_);
   ++in_.p;
   size_t base = names_.size();
   in_.skip_space();
@@ -244,14 +270,40 @@ JsonValue Reader::read_object() {
   return JsonValue::make_object_ref(finish_object(base));
 }
 
-// ---------------------------------------------------------------- shapes
+// ---------------------------------------------------------------- levels and shapes
+
+// Makes levels [depth, fresh_depth_) ready: nothing remembered yet.
+void Reader::set_up_levels_down_to(int depth) {
+  for (int d = depth; d < fresh_depth_; ++d) {
+    Level& level = levels_[d];
+    for (Shape& shape : level.shapes) shape = Shape{nullptr, 0};
+    level.guesses = nullptr;
+    level.guess_count = 0;
+    level.guess_capacity = 0;
+  }
+  fresh_depth_ = depth;
+}
+
+// Remembers `key` as the guess for the next member position of `level`.
+void Reader::add_guess(Level& level, const JsonKey* key) {
+  if (level.guess_count == level.guess_capacity) {
+    const size_t capacity = level.guess_capacity == 0 ? 16 : 2 * level.guess_capacity;
+    const JsonKey** grown = doc_.arena().allocate_array<const JsonKey*>(capacity);
+    if (level.guess_count != 0) {
+      std::memcpy(static_cast<void*>(grown), level.guesses, level.guess_count * sizeof(*grown));
+    }
+    level.guesses = grown;
+    level.guess_capacity = capacity;
+  }
+  level.guesses[level.guess_count++] = key;
+}
 
 // A shape equal to `names` among the recent ones of this level, or null;
 // `slot` is where a new shape with these names would be remembered.
 const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t count, Shape*& slot) {
   size_t way = count;
   if (count != 0) way ^= names[0]->id * 7 + names[count - 1]->id * 13;
-  slot = &recent_shapes_[depth_][way % kShapeWays];
+  slot = &levels_[depth_].shapes[way % kShapeWays];
   if (slot->size != count || slot->keys == nullptr) return nullptr;
   for (size_t i = 0; i < count; ++i) {
     if (slot->keys[i] != names[i]) return nullptr;
@@ -308,6 +360,12 @@ inline bool Reader::key_matches_here(const JsonKey& key) const {
   return std::memcmp(in_.p, key.data, n) == 0;
 }
 
+// About one slot per 16 bytes of input, within the table's bounds.
+unsigned Reader::recent_key_bits_for(size_t input_size) {
+  const unsigned bits = static_cast<unsigned>(std::bit_width(input_size / 16));
+  return std::clamp(bits, kMinRecentKeyBits, kMaxRecentKeyBits);
+}
+
 // The slot of recent_keys_ for the name starting here: picked by the name's
 // first eight bytes, or its bytes before the closing quote when it is
 // shorter, so that what follows a short name does not count. Null near the
@@ -321,14 +379,14 @@ const JsonKey** Reader::recent_key_slot() {
   const uint64_t x = w ^ 0x2222222222222222ULL;
   const uint64_t quotes = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
   if (quotes != 0) w &= (uint64_t{1} << (std::countr_zero(quotes) & ~7)) - 1;
-  return &recent_keys_[(w * 0x9E3779B97F4A7C15ULL) >> (64 - kRecentKeyBits)];
+  return &recent_keys_[(w * 0x9E3779B97F4A7C15ULL) >> (64 - recent_key_bits_)];
 }
 
 // After the key's opening quote; `position` is the member's place in its object.
 bool Reader::read_key(size_t position, const JsonKey*& key) {
-  std::vector<const JsonKey*>& guesses = key_guess_[depth_];
-  if (position < guesses.size() && key_matches_here(*guesses[position])) {
-    key = guesses[position];
+  Level& level = levels_[depth_];
+  if (position < level.guess_count && key_matches_here(*level.guesses[position])) {
+    key = level.guesses[position];
     in_.p += key->size + 1;
     return true;
   }
@@ -344,10 +402,10 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
                       name.borrowed, name.plain);
     if (recent != nullptr) *recent = key;
   }
-  if (position < guesses.size()) {
-    guesses[position] = key;
+  if (position < level.guess_count) {
+    level.guesses[position] = key;
   } else {
-    guesses.push_back(key);
+    add_guess(level, key);
   }
   return true;
 }
@@ -356,8 +414,9 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
 
 ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
   // Most documents need about as much tree as text; one chunk of that size
-  // avoids growing the arena many times (untouched pages cost nothing).
-  auto document = std::make_unique<JsonDocument>(std::max<size_t>(16 * 1024, input.size() + input.size() / 2));
+  // avoids growing the arena many times (untouched pages cost nothing). A
+  // few KiB hold a small document's tree and the reader's tables.
+  auto document = std::make_unique<JsonDocument>(std::max<size_t>(4 * 1024, input.size() + input.size() / 2));
   Reader reader(input, *document);
   std::vector<JsonValue> rows;
   if (!reader.read_document(rows, visitor)) return ParseOutcome(reader.error());

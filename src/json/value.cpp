@@ -79,27 +79,41 @@ const JsonValue* JsonObject::find(std::string_view name) const {
 
 // ---------------------------------------------------------------- documents
 
-JsonDocument::JsonDocument(size_t first_chunk_bytes) : arena_(first_chunk_bytes) {
-  key_slots_.assign(64, KeySlot{});
-  key_mask_ = 63;
+JsonDocument::JsonDocument(size_t first_chunk_bytes) : arena_(first_chunk_bytes) {}
+
+JsonDocument::KeySlot* JsonDocument::empty_key_slots(Arena& arena, size_t capacity) {
+  KeySlot* slots = arena.allocate_array<KeySlot>(capacity);
+  std::memset(static_cast<void*>(slots), 0, capacity * sizeof(KeySlot));
+  return slots;
 }
 
-void JsonDocument::place(const JsonKey* key, size_t slot) {
-  key_slots_[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
+// Into the first free slot from the key's home.
+void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
+  size_t slot = key->hash & mask;
+  while (slots[slot].id_plus_one != 0) slot = (slot + 1) & mask;
+  slots[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
 }
 
 void JsonDocument::grow_key_table() {
-  size_t capacity = key_slots_.size() * 2;
-  key_slots_.assign(capacity, KeySlot{});
-  key_mask_ = capacity - 1;
-  for (const JsonKey* key : keys_) {
-    size_t slot = key->hash & key_mask_;
-    while (key_slots_[slot].id_plus_one != 0) slot = (slot + 1) & key_mask_;
-    place(key, slot);
+  // Small documents have few names; the table doubles as they come.
+  constexpr size_t kFirstCapacity = 16;
+  if (key_slots_ == nullptr) {
+    key_slots_ = empty_key_slots(arena_, kFirstCapacity);
+    key_mask_ = kFirstCapacity - 1;
+    return;
   }
+  const size_t old_capacity = key_mask_ + 1;
+  const size_t capacity = old_capacity * 2;
+  KeySlot* slots = empty_key_slots(arena_, capacity);
+  for (size_t i = 0; i < old_capacity; ++i) {
+    if (key_slots_[i].id_plus_one != 0) place(slots, capacity - 1, key_slots_[i].key);
+  }
+  key_slots_ = slots;
+  key_mask_ = capacity - 1;
 }
 
 const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain) {
+  if (key_slots_ == nullptr) grow_key_table();
   const size_t size = name.size;
   size_t slot = name.hash & key_mask_;
   for (;; slot = (slot + 1) & key_mask_) {
@@ -112,19 +126,19 @@ const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain
       }
     }
   }
-  if (keys_.size() >= UINT32_MAX - 1) raise_fault("too many distinct member names");
+  if (key_count_ >= UINT32_MAX - 1) raise_fault("too many distinct member names");
   JsonKey* key = arena_.allocate_array<JsonKey>(1);
   key->data = borrow ? name.data : arena_.copy_bytes(name.data, size);
   key->size = size;
   key->hash = name.hash;
-  key->id = static_cast<uint32_t>(keys_.size());
+  key->id = key_count_;
   key->owner = this;
   key->plain = plain;
   key->head = name.head;
   key->tail = name.tail;
-  keys_.push_back(key);
-  place(key, slot);
-  if (keys_.size() * 2 > key_slots_.size()) grow_key_table();
+  ++key_count_;
+  key_slots_[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
+  if (size_t{key_count_} * 2 > key_mask_ + 1) grow_key_table();
   return key;
 }
 
@@ -148,24 +162,27 @@ void JsonDocument::build_index(JsonObject& object) {
 size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size) {
   if (size < 2) return size;
   if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
-  if (stamp_by_key_.size() < keys_.size()) {
-    stamp_by_key_.resize(keys_.size() + keys_.size() / 2, 0);
-    position_by_key_.resize(stamp_by_key_.size(), 0);
+  if (merge_mark_count_ < key_count_) {
+    // Stamps only matter within one merge, so the old marks need no copying.
+    const size_t count = size_t{key_count_} + key_count_ / 2;
+    merge_marks_ = arena_.allocate_array<MergeMark>(count);
+    merge_mark_count_ = count;
+    std::memset(static_cast<void*>(merge_marks_), 0, count * sizeof(MergeMark));
   }
   if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
-    std::fill(stamp_by_key_.begin(), stamp_by_key_.end(), 0);
+    std::memset(static_cast<void*>(merge_marks_), 0, merge_mark_count_ * sizeof(MergeMark));
     merge_serial_ = 1;
   }
   const uint32_t serial = merge_serial_;
   size_t kept = 0;
   for (size_t i = 0; i < size; ++i) {
     uint32_t id = keys[i]->id;
-    if (stamp_by_key_[id] == serial) {
-      values[position_by_key_[id]] = values[i];
+    MergeMark& mark = merge_marks_[id];
+    if (mark.stamp == serial) {
+      values[mark.position] = values[i];
       continue;
     }
-    stamp_by_key_[id] = serial;
-    position_by_key_[id] = static_cast<uint32_t>(kept);
+    mark = MergeMark{serial, static_cast<uint32_t>(kept)};
     if (kept != i) {
       keys[kept] = keys[i];
       values[kept] = values[i];

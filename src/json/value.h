@@ -265,9 +265,9 @@ class JsonDocument {
   void build_index(JsonObject& object);
 
   Arena arena_;
-  std::vector<JsonKey*> keys_;
   // The key table: open addressing, each slot holding what a lookup compares
-  // first, so that a probe reads one slot and no key.
+  // first, so that a probe reads one slot and no key. It lives in the arena
+  // (a small document needs no other memory) and is made on the first name.
   struct KeySlot {
     uint64_t head;
     uint64_t tail;
@@ -275,13 +275,20 @@ class JsonDocument {
     uint32_t id_plus_one;  // 0: empty
     const JsonKey* key;
   };
-  void place(const JsonKey* key, size_t slot);
-  std::vector<KeySlot> key_slots_;
+  static KeySlot* empty_key_slots(Arena& arena, size_t capacity);
+  static void place(KeySlot* slots, size_t mask, const JsonKey* key);
+  KeySlot* key_slots_ = nullptr;
   size_t key_mask_ = 0;
-  // Scratch for merging repeated keys: the object being merged stamps each
-  // key id it has met with its serial, and notes the member's position.
-  std::vector<uint32_t> stamp_by_key_;
-  std::vector<uint32_t> position_by_key_;
+  uint32_t key_count_ = 0;
+  // Scratch for merging repeated keys, by key id, in the arena: the object
+  // being merged stamps each key id it has met with its serial, and notes
+  // the member's position.
+  struct MergeMark {
+    uint32_t stamp;
+    uint32_t position;
+  };
+  MergeMark* merge_marks_ = nullptr;
+  size_t merge_mark_count_ = 0;
   uint32_t merge_serial_ = 0;
 };
 

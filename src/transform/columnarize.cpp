@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -85,7 +86,9 @@ class ShapeColumns {
 
   template <class ColumnOfMember>
   const Entry& columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
-    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) >> 4) % kEntries];
+    // All bits of the address pick the entry: arrays of names sit wherever
+    // the arena put them, so a few low bits alone would often collide.
+    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift];
     if (entry.keys != row.keys || entry.columns.size() != row.size) {
       entry.keys = row.keys;
       entry.columns.resize(row.size);
@@ -100,6 +103,7 @@ class ShapeColumns {
 
  private:
   static constexpr size_t kEntries = 16;
+  static constexpr int kEntryShift = 64 - std::countr_zero(kEntries);
   Entry cache_[kEntries];
 };
 
@@ -110,6 +114,9 @@ class ShapeColumns {
 // same names in the same order) share one list of member columns.
 class RowSurvey final : public json::RowVisitor {
  public:
+  // Room for the columns of a usual document, so that few need to grow.
+  RowSurvey() : column_of_key_(16, kNone) { columns_.reserve(16); }
+
   void row(size_t r, const JsonValue& value) override {
     if (first_non_object_ != kNoRow) return;
     if (!value.is_object()) {
@@ -166,12 +173,22 @@ class RowSurvey final : public json::RowVisitor {
   size_t name_text_bytes_ = 0;
 };
 
+// `count` elements set to `value`, in the document's arena: the tables that
+// writing needs live as long as the document and cost a small document no
+// allocation of their own.
+template <class T>
+std::span<T> scratch_array(json::Arena& arena, size_t count, T value) {
+  T* items = arena.allocate_array<T>(count);
+  std::fill_n(items, count, value);
+  return {items, count};
+}
+
 // Writes runs of null cells from one prepared text, in 32-byte pieces that
 // may run past the end of the run (the next write covers them), so a short
 // run costs a store or two rather than a call.
 class NullRuns {
  public:
-  explicit NullRuns(uint32_t cells) : text_(5 * static_cast<size_t>(cells) + kPiece, '\0') {
+  NullRuns(uint32_t cells, json::Arena& arena) : text_(scratch_array<char>(arena, 5 * size_t{cells} + kPiece, '\0')) {
     for (uint32_t i = 0; i < cells; ++i) std::memcpy(text_.data() + 5 * static_cast<size_t>(i), ",null", 5);
   }
 
@@ -188,7 +205,7 @@ class NullRuns {
 
  private:
   static constexpr size_t kPiece = 32;
-  std::string text_;
+  std::span<char> text_;
 };
 
 }  // namespace
@@ -234,7 +251,8 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   std::span<const JsonValue> rows = survey_->parsed->rows().rows();
   const std::vector<Column>& columns = survey.columns();
   // Position of each varying column in the row arrays.
-  std::vector<uint32_t> cell_of_column(columns.size(), kNone);
+  json::Arena& arena = survey_->parsed->rows().document().arena();
+  std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNone);
   uint32_t cell_count = 0;
   for (size_t c = 0; c < columns.size(); ++c) {
     if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
@@ -253,18 +271,18 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   out.append(R"(],"rows":[)");
   // Each row array: the row's own cells in column order, and between them
   // runs of nulls (sparse rows are mostly nulls).
-  NullRuns nulls(cell_count);
+  NullRuns nulls(cell_count, arena);
   // The cell of each key id, or kNone: a row's members find their cells
   // with one look each.
-  std::vector<uint32_t> cell_of_key(survey.column_of_key().size(), kNone);
+  std::span<uint32_t> cell_of_key = scratch_array(arena, survey.column_of_key().size(), kNone);
   for (size_t id = 0; id < cell_of_key.size(); ++id) {
     uint32_t column = survey.column_of_key()[id];
     if (column != kNone) cell_of_key[id] = cell_of_column[column];
   }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
-  std::vector<const JsonValue*> cells(cell_count, nullptr);
-  std::vector<uint64_t> present((cell_count + 63) / 64, 0);
+  std::span<const JsonValue*> cells = scratch_array<const JsonValue*>(arena, cell_count, nullptr);
+  std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
     out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
     const JsonObject& row = rows[r].as_object();

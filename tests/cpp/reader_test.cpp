@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -323,6 +324,129 @@ TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   ASSERT_TRUE(keys.outcome.ok());
   EXPECT_EQ(compact_text(keys.first()), R"({"a":2})");
 }
+
+// Documents whose objects repeat, vary and reorder names at every nesting
+// level, down to the deepest allowed: what is read must write back as the
+// text it came from (a repeated name keeping its first place and last value).
+struct NestedDocument {
+  const char* name;
+  int max_depth;   // containers inside a row, the row included
+  int max_width;   // members of an object or elements of an array
+  int name_pool;   // distinct names to draw from
+  int rows;
+  unsigned seed;
+  bool to_max_depth;  // each row holds a chain of containers max_depth deep
+};
+
+void PrintTo(const NestedDocument& d, std::ostream* os) { *os << d.name; }
+
+class NestedDocuments : public ::testing::TestWithParam<NestedDocument> {
+ protected:
+  int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+
+  // A name from the pool: short ones, ones sharing their first 8 bytes, and
+  // ones longer than 16 bytes.
+  std::string name(int i) {
+    static const char* const prefixes[] = {"k", "shared_prefix_", "a_name_longer_than_sixteen_bytes_"};
+    std::string text(prefixes[i % 3]);
+    text += std::to_string(i);
+    return text;
+  }
+
+  // Appends a value's input text to `in` and its expected written text to
+  // `out`; a container is the row's depth-th. On the spine, containers go on
+  // down to max_depth through their first member.
+  void value(int depth, std::string& in, std::string& out, bool spine = false) {
+    const NestedDocument& d = GetParam();
+    const int kind = depth > d.max_depth ? 0 : spine ? pick(1, 2) : pick(0, 3);
+    if (kind == 0) {
+      std::string text = pick(0, 1) ? std::string("\"s") : std::string();
+      text += std::to_string(pick(0, 99));
+      if (text[0] == '"') text += '"';
+      in += text;
+      out += text;
+    } else if (kind == 1) {
+      in += '[';
+      out += '[';
+      for (int i = 0, n = pick(spine ? 1 : 0, d.max_width); i < n; ++i) {
+        if (i != 0) in += ',', out += ',';
+        value(depth + 1, in, out, spine && i == 0);
+      }
+      in += ']';
+      out += ']';
+    } else {
+      object(depth, in, out, spine);
+    }
+  }
+
+  void object(int depth, std::string& in, std::string& out, bool spine = false) {
+    const NestedDocument& d = GetParam();
+    // Names from a window of the pool that moves with the depth, so each
+    // level has shapes of its own, and some names shared between levels.
+    const int base = pick(0, 1) ? depth % d.name_pool : 0;
+    std::vector<std::pair<std::string, std::string>> kept;  // written order
+    in += '{';
+    for (int i = 0, n = pick(spine ? 1 : 0, d.max_width); i < n; ++i) {
+      std::string key = name((base + pick(0, d.name_pool - 1)) % d.name_pool);
+      key.insert(0, 1, '"').push_back('"');
+      std::string in_value, out_value;
+      value(depth + 1, in_value, out_value, spine && i == 0);
+      if (i != 0) in += ',';
+      in.append(key).append(1, ':').append(in_value);
+      auto same = std::find_if(kept.begin(), kept.end(), [&](const auto& m) { return m.first == key; });
+      if (same != kept.end()) {
+        same->second = out_value;
+      } else {
+        kept.emplace_back(key, out_value);
+      }
+    }
+    in += '}';
+    out += '{';
+    for (size_t i = 0; i < kept.size(); ++i) {
+      if (i != 0) out += ',';
+      out.append(kept[i].first).append(1, ':').append(kept[i].second);
+    }
+    out += '}';
+  }
+
+  std::mt19937 rng_{GetParam().seed};
+};
+
+TEST_P(NestedDocuments, WriteBackAsRead) {
+  std::string in = "[", out = "[";
+  for (int r = 0; r < GetParam().rows; ++r) {
+    if (r != 0) in += ',', out += ',';
+    // Some rows reach their depth through arrays before any object.
+    if (r % 4 == 3) {
+      const int arrays = pick(1, GetParam().max_depth - 1);
+      std::string in_value, out_value;
+      object(arrays + 1, in_value, out_value, GetParam().to_max_depth);
+      in += std::string(static_cast<size_t>(arrays), '[') + in_value + std::string(static_cast<size_t>(arrays), ']');
+      out += std::string(static_cast<size_t>(arrays), '[') + out_value + std::string(static_cast<size_t>(arrays), ']');
+    } else {
+      object(1, in, out, GetParam().to_max_depth);
+    }
+  }
+  in += ']';
+  out += ']';
+  auto parsed = parse(in);
+  ASSERT_TRUE(parsed.outcome.ok()) << describe(parsed.outcome.error());
+  std::string written = "[";
+  for (const JsonValue& row : parsed.outcome.rows().rows()) {
+    if (written.size() > 1) written += ',';
+    written += compact_text(row);
+  }
+  EXPECT_EQ(written + "]", out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, NestedDocuments,
+    ::testing::Values(NestedDocument{"many_shapes_few_levels", 3, 12, 24, 400, 1, false},
+                      NestedDocument{"few_names_many_levels", 40, 3, 4, 60, 2, false},
+                      NestedDocument{"to_the_nesting_limit", 126, 2, 6, 40, 3, true},
+                      NestedDocument{"wide_objects", 2, 300, 400, 6, 4, false},
+                      NestedDocument{"repeated_names", 4, 10, 3, 200, 5, false}),
+    [](const ::testing::TestParamInfo<NestedDocument>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tamsel::json
