@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "lib/alloc_failure_controls.h"
 #include "lib/arguments.h"
 #include "lib/entry_bracket.h"
 #include "lib/errors.h"
@@ -81,7 +82,7 @@ Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   TransformOutcome& outcome = std::get<TransformOutcome>(result);
   if (!outcome.ok()) return runtime_error(outcome.message());
   const json::ByteBuffer& output = outcome.output();
-  OwnedRef bytes{hooks.fail_result()
+  OwnedRef bytes{hooks.fail_result() || result_allocation_fails()
                      ? nullptr
                      : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()))};
   if (!bytes) raise_null_object_fault();
@@ -122,7 +123,9 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   const size_t expected = transform.expected_output_size();
   if (expected >= kDirectResultBytes && expected <= PY_SSIZE_T_MAX && !hooks.fail_result()) {
     PyEval_RestoreThread(saved);
-    result = OwnedRef{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
+    result = OwnedRef{result_allocation_fails()
+                          ? nullptr
+                          : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
     if (result) {
       target = PyBytes_AS_STRING(result.get());
     } else {
@@ -138,7 +141,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   auto* outcome = std::get_if<TransformOutcome>(&written);
   if (target != nullptr && outcome != nullptr && outcome->output().in_memory(target)) {
     PyObject* bytes = result.release();
-    if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(outcome->output().size())) != 0) {
+    if (resize_bytes(&bytes, static_cast<Py_ssize_t>(outcome->output().size())) != 0) {
       raise_null_object_fault();
     }
     return OwnedRef{bytes};
@@ -149,6 +152,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
+  [[maybe_unused]] const AllocationFailureCall armed;
   std::optional<OwnedRef> result = run_entry<OwnedRef>(
       [&] { return columnarize_body(args, nargs, kwnames); });
   return result ? result->release() : nullptr;

@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <latch>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "hostile_payloads.h"
 #include "support/alloc_failure.h"
@@ -60,15 +63,27 @@ bool full_sweep() {
   return mode != nullptr && std::string(mode) == "full";
 }
 
-// Fails points 1, 1 + step, ... and the last one, checking every call.
+// 1 .. points + 1 (the last one fails nothing), or for a sampled sweep the
+// first and last 8 points and about 16 spread between them.
+std::vector<uint64_t> points_to_fail(uint64_t points, bool sampled) {
+  std::vector<uint64_t> chosen;
+  const uint64_t step = sampled && points > 32 ? points / 16 : 1;
+  for (uint64_t n = 1; n <= points + 1; n += (n < 8 || n + 8 > points) ? 1 : step) chosen.push_back(n);
+  return chosen;
+}
+
+// Fails the chosen points one call at a time, checking every call.
 Sweep sweep(const NamedPayload& p, Call call) {
   const Answer reference = call(p.text);
+  EXPECT_EQ(reference.ok, p.valid) << p.name << ": " << reference.text.substr(0, 200);
   Sweep s;
   alloc_failure::arm(UINT64_MAX);
   call(p.text);
   s.points = alloc_failure::disarm();
-  const uint64_t step = p.large && !full_sweep() ? std::max<uint64_t>(1, s.points / 48) : 1;
-  for (uint64_t n = 1; n <= s.points + 1; n = n == s.points ? n + 1 : std::min(n + step, s.points)) {
+  const std::vector<uint64_t> chosen = points_to_fail(s.points, p.large && !full_sweep());
+  std::printf("%s: %llu points, %zu failed in turn\n", p.name.c_str(), static_cast<unsigned long long>(s.points),
+              chosen.size());
+  for (uint64_t n : chosen) {
     std::optional<Answer> answer;
     alloc_failure::arm(n);
     try {
@@ -93,20 +108,29 @@ class AllocationFailure : public ::testing::TestWithParam<NamedPayload> {};
 TEST_P(AllocationFailure, WholeCallIsContainedAtEveryPoint) {
   Sweep s = sweep(GetParam(), whole);
   EXPECT_GT(s.failed, 0u) << "no allocation point failed the call";
-  RecordProperty("points", static_cast<int>(s.points));
 }
 
-TEST_P(AllocationFailure, WritingIntoGivenMemoryIsContainedAtEveryPoint) {
-  Sweep s = sweep(GetParam(), into_memory);
-  RecordProperty("points", static_cast<int>(s.points));
-}
+TEST_P(AllocationFailure, WritingIntoGivenMemoryIsContainedAtEveryPoint) { sweep(GetParam(), into_memory); }
 
 INSTANTIATE_TEST_SUITE_P(Payloads, AllocationFailure, ::testing::ValuesIn(testing::hostile_payloads()),
                          [](const auto& info) { return info.param.name; });
 
+TEST(AllocationFailure, OutgrowingPayloadOutgrowsItsEstimate) {
+  const std::string payload = testing::outgrowing_rows(6000);
+  Columnarizer columnarizer(payload);
+  json::ByteBuffer out;
+  columnarizer.write(out);
+  EXPECT_GT(out.size(), columnarizer.expected_output_size());
+}
+
 TEST(AllocationFailure, CountsOnlyTheArmedThread) {
+  std::latch armed(1);
+  std::thread other([&] {
+    armed.wait();
+    EXPECT_TRUE(columnarize_json("[{\"a\":1}]").ok());
+  });
   alloc_failure::arm(1);
-  std::thread other([] { EXPECT_TRUE(columnarize_json("[{\"a\":1}]").ok()); });
+  armed.count_down();
   other.join();
   EXPECT_EQ(alloc_failure::disarm(), 0u);
 }

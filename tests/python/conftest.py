@@ -7,8 +7,10 @@ import textwrap
 import pytest
 
 
-def _hook_module_dir():
-    root = os.environ.get("TAMSEL_FAULT_HOOK_BUILD")
+def _module_dir(variable):
+    """The directory of the one module built under the directory that the
+    environment `variable` names, or None when it is unset."""
+    root = os.environ.get(variable)
     if not root:
         return None
     found = sorted(pathlib.Path(root).rglob("tamsel_codec*.so"))
@@ -17,15 +19,27 @@ def _hook_module_dir():
     return found[0].parent
 
 
-@pytest.fixture(scope="session")
-def hook_dir():
-    directory = _hook_module_dir()
-    if directory is None:
-        pytest.skip(
-            "TAMSEL_FAULT_HOOK_BUILD is unset: build the fault-hook module with "
-            "tests/python/build_fault_hook_module.sh DIR and set it to DIR"
-        )
-    return directory
+def _built_module_fixture(name, variable, what, script):
+    """A fixture giving the directory of a test-only build of the module, or
+    skipping with how to make one."""
+
+    @pytest.fixture(scope="session", name=name)
+    def fixture():
+        directory = _module_dir(variable)
+        if directory is None:
+            pytest.skip(
+                f"{variable} is unset: build the {what} module with "
+                f"tests/python/{script} DIR and set it to DIR"
+            )
+        return directory
+
+    return fixture
+
+
+hook_dir = _built_module_fixture("hook_dir", "TAMSEL_FAULT_HOOK_BUILD", "fault-hook", "build_fault_hook_module.sh")
+alloc_failure_dir = _built_module_fixture(
+    "alloc_failure_dir", "TAMSEL_ALLOC_FAIL_BUILD", "allocation-failure", "build_alloc_failure_module.sh"
+)
 
 
 def run_python(code, module_dir=None, timeout=120):
