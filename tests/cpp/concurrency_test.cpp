@@ -47,13 +47,17 @@ void on_threads(Body body) {
 }
 
 TEST(Concurrency, SharedInputsGiveTheLoneCallsAnswers) {
-  const std::vector<testing::NamedPayload> payloads = testing::hostile_payloads();
+  // The large payloads only take long, under the race detector very long.
+  std::vector<testing::NamedPayload> payloads;
+  for (auto& p : testing::hostile_payloads()) {
+    if (!p.large) payloads.push_back(std::move(p));
+  }
   std::vector<std::string> expected;
   for (const auto& p : payloads) expected.push_back(answer_of(p.text));
   std::atomic<int> wrong{0};
   on_threads([&](int t) {
     // Each thread starts at a different payload, so different work overlaps.
-    for (size_t i = 0; i < payloads.size(); ++i) {
+    for (size_t i = 0; i < 4 * payloads.size(); ++i) {
       const size_t k = (i + static_cast<size_t>(t) * 3) % payloads.size();
       if (answer_of(payloads[k].text) != expected[k]) ++wrong;
     }

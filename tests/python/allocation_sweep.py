@@ -67,11 +67,11 @@ PAYLOADS = {
 
 def points_to_fail(points, sampled):
     """1 .. points + 1 (the last one fails nothing), or for a sampled sweep
-    the first and last 16 points and about 48 spread between them."""
-    if not sampled or points <= 80:
+    the first and last 8 points and about 16 spread between them."""
+    if not sampled or points <= 32:
         return list(range(1, points + 2))
-    step = max(1, points // 48)
-    return sorted(set(range(1, 17)) | set(range(17, points - 15, step)) | set(range(points - 15, points + 2)))
+    step = points // 16
+    return sorted(set(range(1, 9)) | set(range(9, points - 7, step)) | set(range(points - 7, points + 2)))
 
 
 class _MallInfo2(ctypes.Structure):
