@@ -10,7 +10,7 @@ cd "$(dirname "$0")/../.."
 scripts/install-deps.sh
 
 echo "== C++ tests, portable build, AddressSanitizer, allocation failures"
-cmake -S . -B build/portable-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMSEL_BUILD_TESTS=ON \
+cmake -S . -B build/portable-asan -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSEL_BUILD_TESTS=ON \
   -DTAMSEL_BUILD_CLI=OFF -DTAMSEL_PORTABLE=ON -DTAMSEL_SANITIZE=ON -DTAMSEL_ALLOC_FAILURE=ON >/dev/null
 cmake --build build/portable-asan -j 2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
