@@ -9,15 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-# The free-threaded interpreter when there is one, else the newest found.
-pick_python() {
-  scripts/find_pythons.sh | awk '{ last = $4 } $2 == "free-threaded" { ft = $4 }
-    END { if (ft) print ft; else if (last) print last; else exit 1 }' || {
-    echo "asan_module: no supported Python interpreter found" >&2
-    exit 1
-  }
-}
-PYTHON=${PYTHON:-$(pick_python)}
+PYTHON=$(scripts/pick-python.sh)
 BUILD=build/asan-module
 echo "== Module under AddressSanitizer + UndefinedBehaviorSanitizer, with $PYTHON"
 

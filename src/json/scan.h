@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "support/platform.h"
+
+#if TAMSEL_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -27,7 +29,7 @@ inline constexpr SpecialTable kStringSpecial;
 // byte of 0x80 or above lies before the returned position (and may be set by
 // one shortly after it).
 inline const char* find_string_special(const char* p, const char* end, bool& high) {
-#if defined(__SSE2__)
+#if TAMSEL_HAVE_SSE2
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i control_max = _mm_set1_epi8(0x1f);

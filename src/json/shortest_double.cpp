@@ -12,6 +12,8 @@
 
 #include <cstring>
 
+#include "support/platform.h"
+
 namespace tamsel::json {
 
 namespace {
@@ -42,11 +44,35 @@ inline bool multiple_of_pow5(uint64_t value, uint32_t p) { return pow5_factor(va
 inline bool multiple_of_pow2(uint64_t value, uint32_t p) { return (value & ((uint64_t{1} << p) - 1)) == 0; }
 
 // (m * mul) >> j, for the 128-bit `mul` and j of at least 64.
+#if TAMSEL_HAVE_INT128
 inline uint64_t mul_shift(uint64_t m, const uint64_t* mul, int j) {
   unsigned __int128 low = static_cast<unsigned __int128>(m) * mul[0];
   unsigned __int128 high = static_cast<unsigned __int128>(m) * mul[1];
   return static_cast<uint64_t>(((low >> 64) + high) >> (j - 64));
 }
+#else
+// The full product of two 64-bit numbers from four 32-bit products.
+inline uint64_t multiply_high(uint64_t a, uint64_t b, uint64_t& low) {
+  const uint64_t a_lo = static_cast<uint32_t>(a), a_hi = a >> 32;
+  const uint64_t b_lo = static_cast<uint32_t>(b), b_hi = b >> 32;
+  const uint64_t lo_lo = a_lo * b_lo, hi_lo = a_hi * b_lo, lo_hi = a_lo * b_hi, hi_hi = a_hi * b_hi;
+  const uint64_t middle = (lo_lo >> 32) + static_cast<uint32_t>(hi_lo) + lo_hi;
+  low = (middle << 32) | static_cast<uint32_t>(lo_lo);
+  return hi_hi + (hi_lo >> 32) + (middle >> 32);
+}
+
+inline uint64_t mul_shift(uint64_t m, const uint64_t* mul, int j) {
+  uint64_t low_lo, high_lo;
+  const uint64_t low_hi = multiply_high(m, mul[0], low_lo);
+  const uint64_t high_hi = multiply_high(m, mul[1], high_lo);
+  // (low >> 64) + high, as a 128-bit number (hi:lo), then shifted by j - 64.
+  const uint64_t lo = low_hi + high_lo;
+  const uint64_t hi = high_hi + (lo < low_hi);
+  const int shift = j - 64;
+  if (shift >= 64) return hi >> (shift - 64);
+  return shift == 0 ? lo : (lo >> shift) | (hi << (64 - shift));
+}
+#endif
 
 }  // namespace
 

@@ -2,9 +2,10 @@
 
 #include <initializer_list>
 
-#if defined(__x86_64__)
+#include "support/platform.h"
+
+#if TAMSEL_HAVE_SSE2 || TAMSEL_HAVE_SSSE3_DISPATCH
 #include <immintrin.h>
-#define TAMSEL_UTF8_BLOCKS 1
 #endif
 
 namespace tamsel::json {
@@ -76,7 +77,7 @@ struct Automaton {
 constexpr Automaton kUtf8;
 
 inline bool ascii16(const unsigned char* p) {
-#if defined(__SSE2__)
+#if TAMSEL_HAVE_SSE2
   return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0;
 #else
   uint64_t a, b;
@@ -86,7 +87,7 @@ inline bool ascii16(const unsigned char* p) {
 #endif
 }
 
-#if TAMSEL_UTF8_BLOCKS
+#if TAMSEL_HAVE_SSSE3_DISPATCH
 // Sixteen bytes at a time with byte shuffles as table lookups: each byte
 // pair (previous, current) is classified by three 16-entry tables whose
 // error bits must not all be set together, and the bytes two and three
@@ -191,7 +192,7 @@ bool have_blocks() {
 }  // namespace
 
 bool is_valid_utf8(const char* data, size_t size) {
-#if TAMSEL_UTF8_BLOCKS
+#if TAMSEL_HAVE_SSSE3_DISPATCH
   if (size >= 16 && have_blocks()) return blocks::valid(reinterpret_cast<const unsigned char*>(data), size);
 #endif
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "lib/alloc_failure_controls.h"
 #include "lib/arguments.h"
 #include "lib/entry_bracket.h"
 #include "lib/errors.h"
@@ -77,6 +78,15 @@ class PayloadCopy {
 // more than copying the output.
 constexpr size_t kDirectResultBytes = size_t{64} << 10;
 
+// The result bytes could not be made. Running out of memory there is an
+// ordinary MemoryError, as it is for the payload copy: it must reach a caller
+// that guards the call with `except Exception:`, not escape it as the fault
+// exception. A null result with nothing pending is a broken invariant.
+Error result_creation_error() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return fetch_error();
+  raise_null_object_fault();
+}
+
 // Turns what the transform gave into the call's result, attached.
 Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   if (auto* fault = std::get_if<ContainedFault>(&result)) {
@@ -86,10 +96,10 @@ Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   TransformOutcome& outcome = std::get<TransformOutcome>(result);
   if (!outcome.ok()) return runtime_error(outcome.message());
   const json::ByteBuffer& output = outcome.output();
-  OwnedRef bytes{hooks.fail_result()
+  OwnedRef bytes{hooks.fail_result() || result_allocation_fails()
                      ? nullptr
                      : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()))};
-  if (!bytes) raise_null_object_fault();
+  if (!bytes) return result_creation_error();
   char* target = PyBytes_AS_STRING(bytes.get());
   prepare_for_writing(target, output.size());
   if (output.size() != 0) std::memcpy(target, output.data(), output.size());
@@ -127,7 +137,9 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   const size_t expected = transform.expected_output_size();
   if (expected >= kDirectResultBytes && expected <= PY_SSIZE_T_MAX && !hooks.fail_result()) {
     PyEval_RestoreThread(saved);
-    result = OwnedRef{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
+    result = OwnedRef{result_allocation_fails()
+                          ? nullptr
+                          : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
     if (result) {
       target = PyBytes_AS_STRING(result.get());
     } else {
@@ -143,8 +155,8 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   auto* outcome = std::get_if<TransformOutcome>(&written);
   if (target != nullptr && outcome != nullptr && outcome->output().in_memory(target)) {
     PyObject* bytes = result.release();
-    if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(outcome->output().size())) != 0) {
-      raise_null_object_fault();
+    if (resize_bytes(&bytes, static_cast<Py_ssize_t>(outcome->output().size())) != 0) {
+      return result_creation_error();
     }
     return OwnedRef{bytes};
   }
@@ -154,6 +166,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
+  [[maybe_unused]] const AllocationFailureCall armed;
   std::optional<OwnedRef> result = run_entry<OwnedRef>(
       [&] { return columnarize_body(args, nargs, kwnames); });
   return result ? result->release() : nullptr;

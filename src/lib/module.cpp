@@ -1,6 +1,7 @@
 // The module definition, its init export and its execution step.
 #include "lib/python_api.h"
 
+#include "lib/alloc_failure_controls.h"
 #include "lib/columnarize_call.h"
 #include "lib/entry_bracket.h"
 #include "lib/errors.h"
@@ -63,6 +64,9 @@ int module_exec(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
     TAMSEL_GIL_NOT_USED_SLOT
+#ifdef TAMSEL_ALLOC_FAILURE
+    {Py_mod_exec, reinterpret_cast<void*>(add_allocation_failure_controls)},
+#endif
     {0, nullptr},
 };
 

@@ -1,29 +1,17 @@
 #include "support/fault.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
 
+#include "support/os.h"
+
 namespace tamsel {
-
-namespace {
-
-std::string thread_label() {
-  char name[64] = {0};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
-    return "<unnamed>";
-  }
-  return name;
-}
-
-}  // namespace
 
 void report_fault(const std::optional<std::string>& text, const std::source_location& where) noexcept {
   try {
-    std::string line = "thread '" + thread_label() + "' hit an internal fault at " +
+    std::string line = "thread '" + os::current_thread_name() + "' hit an internal fault at " +
                        where.file_name() + ":" + std::to_string(where.line()) + ":" +
                        std::to_string(where.column()) + ":\n" +
                        (text ? *text : std::string("(no message)")) + "\n";

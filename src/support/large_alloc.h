@@ -4,7 +4,8 @@
 // this large come fresh from the kernel on every call. Large buffers are
 // therefore mapped directly, aligned to 2 MiB and marked for transparent huge
 // pages, so that a buffer of many megabytes faults a handful of times instead
-// of thousands. Small buffers use malloc as usual.
+// of thousands. Small buffers use malloc as usual. Where the system has no
+// such calls (support/os.h), large buffers come from the C allocator too.
 #pragma once
 
 #include <cstddef>

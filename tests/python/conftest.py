@@ -17,8 +17,10 @@ free_threaded_only = pytest.mark.skipif(
 )
 
 
-def _hook_module_dir():
-    root = os.environ.get("TAMSEL_FAULT_HOOK_BUILD")
+def _module_dir(variable):
+    """The directory of the one module built under the directory that the
+    environment `variable` names, or None when it is unset."""
+    root = os.environ.get(variable)
     if not root:
         return None
     found = sorted(pathlib.Path(root).rglob("tamsel_codec*.so"))
@@ -33,21 +35,42 @@ def pytest_configure(config):
         config.option.reportchars += "s"
 
 
-@pytest.fixture(scope="session")
-def hook_dir():
-    directory = _hook_module_dir()
-    if directory is None:
-        why = (
-            "TAMSEL_FAULT_HOOK_BUILD is unset: build the fault-hook module with "
-            "tests/python/build_fault_hook_module.sh DIR and set it to DIR"
-        )
-        # In CI (CI=true, or TAMSEL_REQUIRE_FAULT_HOOKS=1) these tests must
-        # run; TAMSEL_REQUIRE_FAULT_HOOKS=0 lets a run leave them out on purpose.
-        require = os.environ.get("TAMSEL_REQUIRE_FAULT_HOOKS")
-        if require == "1" or (require != "0" and os.environ.get("CI") == "true"):
-            pytest.fail(why)
-        pytest.skip(why)
-    return directory
+def _required_here(variable):
+    """Whether a missing build fails the run instead of skipping: in CI
+    (CI=true), or with `variable`=1; `variable`=0 leaves it out on purpose."""
+    require = os.environ.get(variable)
+    return require == "1" or (require != "0" and os.environ.get("CI") == "true")
+
+
+def _built_module_fixture(name, variable, what, script, require_variable=None):
+    """A fixture giving the directory of a test-only build of the module, or
+    skipping with how to make one (failing instead where it is required)."""
+
+    @pytest.fixture(scope="session", name=name)
+    def fixture():
+        directory = _module_dir(variable)
+        if directory is None:
+            why = (
+                f"{variable} is unset: build the {what} module with "
+                f"tests/python/{script} DIR and set it to DIR"
+            )
+            if require_variable and _required_here(require_variable):
+                pytest.fail(why)
+            pytest.skip(why)
+        return directory
+
+    return fixture
+
+
+# Every test run of CI builds the fault-hook module; the allocation-failure
+# build has a CI step of its own (scripts/ci/alloc_failure.sh).
+hook_dir = _built_module_fixture(
+    "hook_dir", "TAMSEL_FAULT_HOOK_BUILD", "fault-hook", "build_fault_hook_module.sh",
+    require_variable="TAMSEL_REQUIRE_FAULT_HOOKS",
+)
+alloc_failure_dir = _built_module_fixture(
+    "alloc_failure_dir", "TAMSEL_ALLOC_FAIL_BUILD", "allocation-failure", "build_alloc_failure_module.sh"
+)
 
 
 def run_python(code, module_dir=None, timeout=120):

@@ -1,0 +1,37 @@
+// The operating system calls the library makes, each with a plain fallback
+// for systems that lack it (see support/platform.h). Nothing here is needed
+// for correct results: the Linux calls only make large buffers cheaper and
+// fault reports more telling.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tamsel::os {
+
+// The alignment of blocks from map_pages: one huge page.
+inline constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+// `bytes` (a multiple of kHugePageBytes) of fresh memory aligned to
+// kHugePageBytes, marked for huge pages where that exists; nullptr when none
+// can be had.
+void* map_pages(size_t bytes) noexcept;
+// Gives back a block from map_pages or remap_pages of that size.
+void unmap_pages(void* block, size_t bytes) noexcept;
+// Resizes such a block, keeping its contents, and returns where it now is;
+// nullptr (the block left as it was) when this cannot be done without a copy
+// by the caller.
+void* remap_pages(void* block, size_t old_bytes, size_t new_bytes) noexcept;
+
+// Advice on the pages wholly inside [block, block + bytes), ignored where it
+// is not supported. The pages at the ends may hold someone else's bytes and
+// are left alone.
+// The 4 KiB pages: supply them all now, to be written.
+void populate_for_writing(void* block, size_t bytes) noexcept;
+// The huge pages: back them with huge pages when they are first touched.
+void advise_huge_pages(void* block, size_t bytes) noexcept;
+
+// The calling thread's name, or "<unnamed>".
+std::string current_thread_name();
+
+}  // namespace tamsel::os

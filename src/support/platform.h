@@ -1,0 +1,69 @@
+// What the library uses of the processor, the compiler and the operating
+// system beyond standard C++, decided here once. Every such choice is a macro
+// that is always defined, as 1 or 0, so that `#if TAMSEL_HAVE_...` never
+// silently reads an unset name.
+//
+// Defining TAMSEL_PORTABLE (the CMake option of the same name) turns every
+// one of them off: the plain C++ paths are then compiled and tested on any
+// host, just as on a processor or system that lacks the feature.
+#pragma once
+
+// Any standard header brings in the C library's identification (__GLIBC__).
+#include <cstddef>
+
+// ---------------------------------------------------------------------------
+// Processor: wide-word routines
+// ---------------------------------------------------------------------------
+
+// 16-byte SSE2 loads and compares in the string scan and the ASCII runs of
+// the UTF-8 check. Always present on x86-64; elsewhere 8-byte words are used.
+#if !defined(TAMSEL_PORTABLE) && defined(__SSE2__)
+#define TAMSEL_HAVE_SSE2 1
+#else
+#define TAMSEL_HAVE_SSE2 0
+#endif
+
+// The SSSE3 block check of UTF-8 (byte shuffles as table lookups). It is
+// compiled for x86-64 with GCC or Clang whatever the target flags, and used
+// only when the running processor has SSSE3, asked at first use.
+#if !defined(TAMSEL_PORTABLE) && defined(__x86_64__) && defined(__GNUC__)
+#define TAMSEL_HAVE_SSSE3_DISPATCH 1
+#else
+#define TAMSEL_HAVE_SSSE3_DISPATCH 0
+#endif
+
+// ---------------------------------------------------------------------------
+// Compiler: 128-bit integers
+// ---------------------------------------------------------------------------
+
+// The 64 x 64 -> 128-bit products of the shortest-digits routine; without
+// them the product is put together from 32-bit halves.
+#if !defined(TAMSEL_PORTABLE) && defined(__SIZEOF_INT128__)
+#define TAMSEL_HAVE_INT128 1
+#else
+#define TAMSEL_HAVE_INT128 0
+#endif
+
+// ---------------------------------------------------------------------------
+// Operating system: memory (see support/os.h)
+// ---------------------------------------------------------------------------
+
+// mmap, mremap and madvise (huge pages, populating pages ahead of writing).
+// Without them large buffers come from the C allocator and no advice is given.
+#if !defined(TAMSEL_PORTABLE) && defined(__linux__)
+#define TAMSEL_HAVE_LINUX_MEMORY 1
+#else
+#define TAMSEL_HAVE_LINUX_MEMORY 0
+#endif
+
+// ---------------------------------------------------------------------------
+// Operating system: thread names (see support/os.h)
+// ---------------------------------------------------------------------------
+
+// pthread_getname_np, for naming the thread in a fault report. Without it the
+// report says the thread is unnamed.
+#if !defined(TAMSEL_PORTABLE) && defined(__linux__) && defined(__GLIBC__)
+#define TAMSEL_HAVE_THREAD_NAMES 1
+#else
+#define TAMSEL_HAVE_THREAD_NAMES 0
+#endif
