@@ -412,21 +412,26 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
 
 // ---------------------------------------------------------------- entry points
 
-ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
-  // Most documents need about as much tree as text; one chunk of that size
-  // avoids growing the arena many times (untouched pages cost nothing). A
-  // few KiB hold a small document's tree and the reader's tables.
-  auto document = std::make_unique<JsonDocument>(std::max<size_t>(4 * 1024, input.size() + input.size() / 2));
-  Reader reader(input, *document);
+ParseOutcome read_rows(std::string_view input, RowVisitor* visitor, JsonDocument* given) {
+  std::unique_ptr<JsonDocument> owned;
+  if (given == nullptr) owned = std::make_unique<JsonDocument>(document_chunk_bytes(input.size()));
+  JsonDocument& document = given != nullptr ? *given : *owned;
+  Reader reader(input, document);
   std::vector<JsonValue> rows;
   if (!reader.read_document(rows, visitor)) return ParseOutcome(reader.error());
-  return ParseOutcome(RowArray(std::move(document), std::move(rows)));
+  return ParseOutcome(RowArray(std::move(owned), document, std::move(rows)));
 }
 
 }  // namespace
 
-ParseOutcome parse_row_array(std::string_view input) { return read_rows(input, nullptr); }
+ParseOutcome parse_row_array(std::string_view input) { return read_rows(input, nullptr, nullptr); }
 
-ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) { return read_rows(input, &visitor); }
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) {
+  return read_rows(input, &visitor, nullptr);
+}
+
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor, JsonDocument& document) {
+  return read_rows(input, &visitor, &document);
+}
 
 }  // namespace tamsel::json
