@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "json/value.h"
+#include "json/value_stack.h"
 
 namespace tamsel::json {
 
@@ -31,8 +31,10 @@ std::string describe(const JsonError& error);
 // text: keep the input alive as long as this.
 class RowArray {
  public:
-  RowArray(std::unique_ptr<JsonDocument> owned, JsonDocument& document, std::vector<JsonValue> rows)
-      : owned_(std::move(owned)), document_(&document), rows_(std::move(rows)) {}
+  // `rows` are in `document`'s arena or in `storage`.
+  RowArray(std::unique_ptr<JsonDocument> owned, JsonDocument& document, std::span<const JsonValue> rows,
+           StackStorage<JsonValue> storage)
+      : owned_(std::move(owned)), document_(&document), rows_(rows), storage_(std::move(storage)) {}
 
   std::span<const JsonValue> rows() const { return rows_; }
   JsonDocument& document() const { return *document_; }
@@ -40,7 +42,8 @@ class RowArray {
  private:
   std::unique_ptr<JsonDocument> owned_;
   JsonDocument* document_;
-  std::vector<JsonValue> rows_;
+  std::span<const JsonValue> rows_;
+  StackStorage<JsonValue> storage_;
 };
 
 class ParseOutcome {

@@ -68,12 +68,14 @@ Columnarizer::Columnarizer(std::string_view payload)
   if (rows_seen_.first_non_object() != RowSurvey::kNoRow) {
     failure_ = "expected a JSON object row, got: " +
                json::compact_text(parsed.rows().rows()[rows_seen_.first_non_object()]);
+    return;
   }
+  expected_output_size_ = estimate_output_size();
 }
 
 Columnarizer::~Columnarizer() = default;
 
-size_t Columnarizer::expected_output_size() const {
+size_t Columnarizer::estimate_output_size() const {
   // Values are written much as they were read: the payload less its member
   // names, plus brackets for each row and a null for each cell a row lacks.
   const RowSurvey& seen = rows_seen_;
@@ -98,7 +100,7 @@ void Columnarizer::write(json::ByteBuffer& out) const {
     if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
   }
 
-  out.reserve(expected_output_size());
+  out.reserve(expected_output_size_);
   out.append(R"({"columns":[)");
   bool first = true;
   for (size_t c = 0; c < columns.size(); ++c) {

@@ -64,12 +64,12 @@ class Columnarizer {
   const std::optional<std::string>& failure() const { return failure_; }
   // What the output is likely to take, from counts made while surveying:
   // near its size in the usual case, neither a bound nor a promise.
-  size_t expected_output_size() const;
+  size_t expected_output_size() const { return expected_output_size_; }
   // Appends the output.
   void write(json::ByteBuffer& out) const;
 
   // The bytes of the document's storage held inline.
-  static constexpr size_t kInlineArenaBytes = 4 * 1024;
+  static constexpr size_t kInlineArenaBytes = 8 * 1024;
 
  private:
   alignas(16) char arena_block_[kInlineArenaBytes];
@@ -77,7 +77,9 @@ class Columnarizer {
   RowSurvey rows_seen_;
   std::optional<json::ParseOutcome> parsed_;
   size_t payload_size_;
+  size_t expected_output_size_ = 0;
   std::optional<std::string> failure_;
+  size_t estimate_output_size() const;
 };
 
 }  // namespace tamsel
