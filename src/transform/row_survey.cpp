@@ -1,10 +1,14 @@
 #include "transform/row_survey.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tamsel {
 
 namespace {
+
+// Key ids a survey makes room for at once: most documents have fewer names.
+constexpr size_t kFirstKeys = 16;
 
 using json::JsonKey;
 using json::JsonObject;
@@ -49,7 +53,14 @@ template <class ColumnOfMember>
 const ShapeColumns::Entry& ShapeColumns::columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
   // All bits of the address pick the entry: arrays of names sit wherever
   // the arena put them, so a few low bits alone would often collide.
-  Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift];
+  const size_t slot = (reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift;
+  Entry& entry = cache_[slot];
+  const uint32_t bit = uint32_t{1} << slot;
+  if ((filled_ & bit) == 0) {
+    entry.capacity = 0;
+    entry.keys = nullptr;
+    filled_ |= bit;
+  }
   if (entry.keys != row.keys || entry.size != row.size) {
     if (entry.capacity < row.size) {
       entry.columns = arena_.allocate_array<uint32_t>(row.size);
@@ -94,7 +105,9 @@ void RowSurvey::row(size_t r, const JsonValue& value) {
 // The column of each member of `row`, in member order; `r` is its index.
 const ShapeColumns::Entry& RowSurvey::columns_of(const JsonObject& row, size_t r) {
   return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-    if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNoColumn);
+    if (key->id >= column_of_key_.size()) {
+      column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
+    }
     uint32_t& slot = column_of_key_[key->id];
     if (slot == kNoColumn) {
       slot = static_cast<uint32_t>(columns_.size());

@@ -38,11 +38,11 @@ inline bool goes_to_constants(const Column& c, size_t row_count) {
 class ShapeColumns {
  public:
   struct Entry {
-    const json::JsonKey* const* keys = nullptr;
-    uint32_t* columns = nullptr;
-    uint32_t size = 0;
-    uint32_t capacity = 0;
-    size_t name_text_bytes = 0;  // the names as read: quotes and colon included
+    const json::JsonKey* const* keys;
+    uint32_t* columns;
+    uint32_t size;
+    uint32_t capacity;
+    size_t name_text_bytes;  // the names as read: quotes and colon included
   };
 
   explicit ShapeColumns(json::Arena& arena) : arena_(arena) {}
@@ -54,6 +54,9 @@ class ShapeColumns {
   static constexpr size_t kEntries = 16;
   static constexpr int kEntryShift = 64 - std::countr_zero(kEntries);
   json::Arena& arena_;
+  // Which entries hold anything: the table itself is left as it is until an
+  // entry is first filled, which costs a small document less than clearing it.
+  uint32_t filled_ = 0;
   Entry cache_[kEntries];
 };
 
