@@ -1,5 +1,7 @@
 import gc
 import json
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -166,3 +168,24 @@ def test_calls_of_every_size_in_turn_give_the_same_bytes():
     for order in (range(len(payloads) - 1, -1, -1), [*range(1, len(payloads), 2), *range(0, len(payloads), 2)]):
         for i in order:
             assert columnarize(payloads[i]) == first[i], i
+
+
+def test_small_calls_fit_a_thread_with_a_small_stack():
+    # A small call keeps its payload copy, tree and output on the calling
+    # thread's stack; a thread made with a small stack must still run it.
+    code = """if True:
+        import json, threading
+        from tamsel_codec import columnarize
+        threading.stack_size(64 * 1024)
+        payloads = [b'[{"id":1,"ok":true},{"id":22}]',
+                    json.dumps([{"id": i, "name": "n%d" % i, "tags": [i, {"k": None}]} for i in range(60)]).encode()]
+        out = []
+        t = threading.Thread(target=lambda: out.extend(columnarize(p) for p in payloads))
+        t.start()
+        t.join()
+        assert out == [columnarize(p) for p in payloads], out
+        print("ok")
+    """
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.strip() == "ok"
