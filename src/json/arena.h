@@ -7,12 +7,19 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 namespace tamsel::json {
 
 class Arena {
  public:
   explicit Arena(size_t first_chunk_bytes = 16 * 1024) : next_chunk_(first_chunk_bytes) {}
+  // Starts in [block, block + block_bytes), which the caller owns and which
+  // must outlive the arena and be 16-byte aligned; past it, chunks as above,
+  // the first of `next_chunk_bytes`. A small document then costs no heap
+  // work at all.
+  Arena(void* block, size_t block_bytes, size_t next_chunk_bytes)
+      : cur_(static_cast<char*>(block)), end_(static_cast<char*>(block) + block_bytes), next_chunk_(next_chunk_bytes) {}
   ~Arena();
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
@@ -52,6 +59,52 @@ class Arena {
   char* end_ = nullptr;
   Chunk* head_ = nullptr;
   size_t next_chunk_;
+};
+
+// A growable array in an arena, for tables that stay small or grow
+// geometrically: growing copies the items into a larger array and leaves the
+// old one to the arena, which frees everything at once.
+template <class T>
+class ArenaArray {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  explicit ArenaArray(Arena& arena) : arena_(&arena) {}
+
+  size_t size() const { return size_; }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+
+  void push_back(const T& item) {
+    if (size_ == capacity_) grow(size_ + 1);
+    data_[size_++] = item;
+  }
+  // New items are `fill`.
+  void resize(size_t size, const T& fill) {
+    if (size > capacity_) grow(size);
+    for (size_t i = size_; i < size; ++i) data_[i] = fill;
+    size_ = size;
+  }
+
+ private:
+  static constexpr size_t kFirstCapacity = 16;
+  void grow(size_t at_least) {
+    size_t capacity = capacity_ < kFirstCapacity ? kFirstCapacity : 2 * capacity_;
+    if (capacity < at_least) capacity = at_least;
+    T* grown = arena_->allocate_array<T>(capacity);
+    if (size_ != 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+    data_ = grown;
+    capacity_ = capacity;
+  }
+
+  Arena* arena_;
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 }  // namespace tamsel::json

@@ -133,7 +133,7 @@ class ByteBuffer {
     capacity_ = capacity;
   }
   void release() noexcept {
-    if (lent_ == nullptr) free_large(data_, capacity_);
+    if (lent_ == nullptr && data_ != nullptr) free_large(data_, capacity_);
   }
 
   static constexpr size_t kLentPiece = size_t{2} << 20;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <vector>
 
 #include "json/read_cursor.h"
 #include "json/read_number.h"
@@ -25,14 +24,19 @@ class Reader {
   Reader(std::string_view input, JsonDocument& document)
       : in_(input), doc_(document), recent_key_bits_(recent_key_bits_for(input.size())) {
     std::fill_n(recent_keys_, size_t{1} << recent_key_bits_, nullptr);
-    // Room for the values of a small document at once, and for the first
-    // growth steps of a large one: each step is a copy.
-    values_.reserve(std::clamp<size_t>(input.size() / 4, 16, 4096));
-    names_.reserve(std::clamp<size_t>(input.size() / 8, 16, 1024));
+    // A small document's values fit the stacks' own room; a large one's
+    // first growth steps are skipped, as each step is a copy.
+    if (input.size() > kSmallInput) {
+      values_.reserve(std::clamp<size_t>(input.size() / 4, 16, 4096));
+      names_.reserve(std::clamp<size_t>(input.size() / 8, 16, 1024));
+    }
   }
 
-  // Reads the whole input; on success `rows` holds the elements.
-  bool read_document(std::vector<JsonValue>& rows, RowVisitor* visitor);
+  // Reads the whole input; on success the element stack holds the elements.
+  bool read_document(RowVisitor* visitor);
+  // After a successful read: the elements, in the document's arena or in
+  // `storage`.
+  std::span<const JsonValue> take_rows(StackStorage<JsonValue>& storage);
 
   JsonError error() const;
 
@@ -54,8 +58,9 @@ class Reader {
   ReadCursor in_;
   JsonDocument& doc_;
   int depth_ = kMaxDepth;
-  std::vector<JsonValue> values_;      // elements and member values being read
-  std::vector<const JsonKey*> names_;  // member names of the objects being read
+  static constexpr size_t kSmallInput = 4 * 1024;
+  ValueStack<JsonValue, 64> values_;      // elements and member values being read
+  ValueStack<const JsonKey*, 32> names_;  // member names of the objects being read
   ScratchText scratch_;                // content of a string with escapes
   // What the reader remembers about each nesting level. Only the levels a
   // document reaches are set up, when first reached: levels are entered one
@@ -103,7 +108,7 @@ JsonError Reader::error() const {
                         in_.failure_offset, in_.failure, in_.failure_detail);
 }
 
-bool Reader::read_document(std::vector<JsonValue>& rows, RowVisitor* visitor) {
+bool Reader::read_document(RowVisitor* visitor) {
   in_.skip_space();
   if (in_.p == in_.end) return in_.fail_eof(ReadFailure::eof_in_value);
   if (*in_.p != '[') return read_top_level_value();
@@ -112,9 +117,20 @@ bool Reader::read_document(std::vector<JsonValue>& rows, RowVisitor* visitor) {
   if (!read_element_list(visitor)) return false;
   in_.skip_space();
   if (in_.p != in_.end) return in_.fail_at(ReadFailure::trailing_characters, in_.p);
-  // The rows are the whole element stack now: hand it over as it is.
-  rows = std::move(values_);
   return true;
+}
+
+std::span<const JsonValue> Reader::take_rows(StackStorage<JsonValue>& storage) {
+  // The rows are the whole element stack now: hand its heap storage over as
+  // it is, or copy the few rows held in the stack's own room.
+  const size_t count = values_.size();
+  if (!values_.is_inline()) {
+    storage = values_.release_heap();
+    return {storage.get(), count};
+  }
+  JsonValue* rows = doc_.arena().allocate_array<JsonValue>(count);
+  if (count != 0) std::memcpy(static_cast<void*>(rows), values_.data(), count * sizeof(JsonValue));
+  return {rows, count};
 }
 
 // The top-level value is not an array: reads it far enough to describe it
@@ -219,7 +235,7 @@ bool Reader::read_elements(JsonValue*& items, size_t& count) {
   count = values_.size() - base;
   items = doc_.arena().allocate_array<JsonValue>(count);
   if (count != 0) std::memcpy(static_cast<void*>(items), values_.data() + base, count * sizeof(JsonValue));
-  values_.resize(base);
+  values_.shrink_to(base);
   return true;
 }
 
@@ -333,8 +349,8 @@ JsonObject* Reader::finish_object(size_t base) {
   }
   JsonValue* kept = doc_.arena().allocate_array<JsonValue>(count);
   if (count != 0) std::memcpy(static_cast<void*>(kept), values, count * sizeof(JsonValue));
-  names_.resize(base);
-  values_.resize(values_.size() - read);
+  names_.shrink_to(base);
+  values_.shrink_to(values_.size() - read);
   return doc_.make_object(shape, kept, count);
 }
 
@@ -412,21 +428,27 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
 
 // ---------------------------------------------------------------- entry points
 
-ParseOutcome read_rows(std::string_view input, RowVisitor* visitor) {
-  // Most documents need about as much tree as text; one chunk of that size
-  // avoids growing the arena many times (untouched pages cost nothing). A
-  // few KiB hold a small document's tree and the reader's tables.
-  auto document = std::make_unique<JsonDocument>(std::max<size_t>(4 * 1024, input.size() + input.size() / 2));
-  Reader reader(input, *document);
-  std::vector<JsonValue> rows;
-  if (!reader.read_document(rows, visitor)) return ParseOutcome(reader.error());
-  return ParseOutcome(RowArray(std::move(document), std::move(rows)));
+ParseOutcome read_rows(std::string_view input, RowVisitor* visitor, JsonDocument* given) {
+  std::unique_ptr<JsonDocument> owned;
+  if (given == nullptr) owned = std::make_unique<JsonDocument>(document_chunk_bytes(input.size()));
+  JsonDocument& document = given != nullptr ? *given : *owned;
+  Reader reader(input, document);
+  if (!reader.read_document(visitor)) return ParseOutcome(reader.error());
+  StackStorage<JsonValue> storage;
+  const std::span<const JsonValue> rows = reader.take_rows(storage);
+  return ParseOutcome(RowArray(std::move(owned), document, rows, std::move(storage)));
 }
 
 }  // namespace
 
-ParseOutcome parse_row_array(std::string_view input) { return read_rows(input, nullptr); }
+ParseOutcome parse_row_array(std::string_view input) { return read_rows(input, nullptr, nullptr); }
 
-ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) { return read_rows(input, &visitor); }
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) {
+  return read_rows(input, &visitor, nullptr);
+}
+
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor, JsonDocument& document) {
+  return read_rows(input, &visitor, &document);
+}
 
 }  // namespace tamsel::json

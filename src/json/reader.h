@@ -2,15 +2,16 @@
 // values, or describes why it cannot.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "json/value.h"
+#include "json/value_stack.h"
 
 namespace tamsel::json {
 
@@ -25,19 +26,24 @@ struct JsonError {
 // "<message> at line <line> column <column>"
 std::string describe(const JsonError& error);
 
-// The elements of a top-level array, with the document that holds them. The
-// document borrows the input text: keep the input alive as long as this.
+// The elements of a top-level array, with the document that holds them,
+// owned here or by the caller that gave it. The document borrows the input
+// text: keep the input alive as long as this.
 class RowArray {
  public:
-  RowArray(std::unique_ptr<JsonDocument> document, std::vector<JsonValue> rows)
-      : document_(std::move(document)), rows_(std::move(rows)) {}
+  // `rows` are in `document`'s arena or in `storage`.
+  RowArray(std::unique_ptr<JsonDocument> owned, JsonDocument& document, std::span<const JsonValue> rows,
+           StackStorage<JsonValue> storage)
+      : owned_(std::move(owned)), document_(&document), rows_(rows), storage_(std::move(storage)) {}
 
   std::span<const JsonValue> rows() const { return rows_; }
   JsonDocument& document() const { return *document_; }
 
  private:
-  std::unique_ptr<JsonDocument> document_;
-  std::vector<JsonValue> rows_;
+  std::unique_ptr<JsonDocument> owned_;
+  JsonDocument* document_;
+  std::span<const JsonValue> rows_;
+  StackStorage<JsonValue> storage_;
 };
 
 class ParseOutcome {
@@ -69,5 +75,17 @@ class RowVisitor {
 };
 
 ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor);
+
+// The same, building into `document`, which must be empty and outlive the
+// outcome.
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor, JsonDocument& document);
+
+// The arena chunk a document read from `input_size` bytes should start with:
+// most documents need about as much tree as text, and one chunk of that size
+// avoids growing the arena many times (untouched pages cost nothing). A few
+// KiB hold a small document's tree and the reader's tables.
+inline size_t document_chunk_bytes(size_t input_size) {
+  return std::max<size_t>(4 * 1024, input_size + input_size / 2);
+}
 
 }  // namespace tamsel::json

@@ -240,6 +240,9 @@ inline uint32_t hash_key_bytes(const char* data, size_t size) { return key_text(
 class JsonDocument {
  public:
   explicit JsonDocument(size_t first_chunk_bytes = 16 * 1024);
+  // The arena starts in the caller's block (see Arena).
+  JsonDocument(void* block, size_t block_bytes, size_t next_chunk_bytes)
+      : arena_(block, block_bytes, next_chunk_bytes) {}
   JsonDocument(const JsonDocument&) = delete;
   JsonDocument& operator=(const JsonDocument&) = delete;
 

@@ -114,9 +114,8 @@ Result<std::string_view> extract_payload(PyObject* payload) {
   if (!PyType_HasFeature(Py_TYPE(payload), Py_TPFLAGS_BYTES_SUBCLASS)) {
     return with_note(type_error(cast_message(payload, "bytes")), kPayload);
   }
-  const char* data = PyBytes_AsString(payload);
-  if (data == nullptr) raise_null_object_fault();
-  return std::string_view(data, static_cast<size_t>(PyBytes_Size(payload)));
+  // A bytes object (or subclass), checked above: its fields are read directly.
+  return std::string_view(PyBytes_AS_STRING(payload), static_cast<size_t>(PyBytes_GET_SIZE(payload)));
 }
 
 Status validate_min_rows(PyObject* min_rows) {

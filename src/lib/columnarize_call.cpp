@@ -48,13 +48,18 @@ constexpr const char kDoc[] =
     "by any mechanism \xe2\x80\x94" " a residual, documented limitation.";
 
 // The payload's bytes, owned by the call so the transform can run detached.
-// An empty payload allocates nothing.
+// A small payload is copied into the object itself, a larger one into memory
+// of its own; an empty payload takes nothing.
 class PayloadCopy {
  public:
   explicit PayloadCopy(std::string_view payload) : size_(payload.size()) {
     if (size_ == 0) return;
-    bytes_ = static_cast<char*>(allocate_large(size_));
-    prepare_for_writing(bytes_, size_);
+    if (size_ <= kInlineBytes) {
+      bytes_ = inline_;
+    } else {
+      bytes_ = static_cast<char*>(allocate_large(size_));
+      prepare_for_writing(bytes_, size_);
+    }
     std::memcpy(bytes_, payload.data(), size_);
   }
   ~PayloadCopy() { release(); }
@@ -63,14 +68,18 @@ class PayloadCopy {
 
   std::string_view view() const { return {bytes_, size_}; }
   void release() noexcept {
-    free_large(bytes_, size_);
+    if (bytes_ != inline_) free_large(bytes_, size_);
     bytes_ = nullptr;
     size_ = 0;
   }
 
+  // Payloads up to this many bytes are copied inline.
+  static constexpr size_t kInlineBytes = 2 * 1024;
+
  private:
   char* bytes_ = nullptr;
   size_t size_;
+  char inline_[kInlineBytes];
 };
 
 // Outputs expected to take this much or more are written straight into the

@@ -35,13 +35,13 @@ ContainedFault contain_current_exception() noexcept {
 PreparedTransform::PreparedTransform(std::string_view payload, const FaultHooks& hooks) noexcept {
   try {
     hooks.in_transform();
-    auto columnarizer = std::make_unique<Columnarizer>(hooks.transform_input(payload));
-    if (columnarizer->failure()) {
-      result_.emplace(TransformOutcome::failure(*columnarizer->failure()));
-    } else {
-      columnarizer_ = std::move(columnarizer);
+    Columnarizer& columnarizer = columnarizer_.emplace(hooks.transform_input(payload));
+    if (columnarizer.failure()) {
+      result_.emplace(TransformOutcome::failure(*columnarizer.failure()));
+      columnarizer_.reset();
     }
   } catch (...) {
+    columnarizer_.reset();
     result_.emplace(contain_current_exception());
   }
 }
@@ -52,6 +52,10 @@ size_t PreparedTransform::expected_output_size() const { return columnarizer_->e
 
 void PreparedTransform::write(char* memory, size_t bytes) noexcept {
   try {
+    if (memory == nullptr && bytes <= kInlineOutputBytes) {
+      memory = output_block_;
+      bytes = kInlineOutputBytes;
+    }
     json::ByteBuffer out = memory != nullptr ? json::ByteBuffer(memory, bytes) : json::ByteBuffer();
     columnarizer_->write(out);
     result_.emplace(TransformOutcome::success(std::move(out)));

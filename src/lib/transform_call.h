@@ -1,7 +1,6 @@
 // Running the transform detached, with its internal faults contained.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,18 +29,27 @@ class PreparedTransform {
   PreparedTransform(std::string_view payload, const FaultHooks& hooks) noexcept;
   ~PreparedTransform();
 
+  PreparedTransform(const PreparedTransform&) = delete;
+  PreparedTransform& operator=(const PreparedTransform&) = delete;
+
   // Whether the output is still to be written; if not, `result` says why.
-  bool ready() const { return columnarizer_ != nullptr; }
+  bool ready() const { return columnarizer_.has_value(); }
   size_t expected_output_size() const;
   // Writes the output, into [memory, memory + bytes) as far as it goes when
-  // memory is given. Never throws.
+  // memory is given, else into the object's own inline room when the output
+  // is expected to fit there. Never throws.
   void write(char* memory, size_t bytes) noexcept;
-  // The outcome or fault; the output, once written, is in the outcome.
+  // The outcome or fault; the output, once written, is in the outcome, and
+  // may be held by this object: use it while the object lives.
   TransformResult& result() { return *result_; }
 
+  // Outputs expected to take up to this many bytes are written inline.
+  static constexpr size_t kInlineOutputBytes = 2 * 1024;
+
  private:
-  std::unique_ptr<Columnarizer> columnarizer_;
+  std::optional<Columnarizer> columnarizer_;
   std::optional<TransformResult> result_;
+  char output_block_[kInlineOutputBytes];
 };
 
 }  // namespace tamsel::py

@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstring>
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "json/reader.h"
 #include "json/value.h"
@@ -18,160 +15,8 @@ namespace tamsel {
 
 namespace {
 
-using json::JsonKey;
 using json::JsonObject;
 using json::JsonValue;
-using json::NumberVariant;
-
-constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-
-// Whether the double `d` is exactly the integer held by `integer`.
-bool float_equals_integer(double d, const JsonValue& integer) {
-  if (d != std::trunc(d)) return false;  // fractional, or NaN
-  if (integer.number_variant() == NumberVariant::unsigned_int) {
-    // 18446744073709551616.0 is 2^64, the first double past the range.
-    return d >= 0.0 && d < 18446744073709551616.0 && static_cast<uint64_t>(d) == integer.as_unsigned();
-  }
-  return d >= -9223372036854775808.0 && d < 0.0 && static_cast<int64_t>(d) == integer.as_negative();
-}
-
-// Two numbers that are whole row values are equal when they have the same
-// mathematical value, whatever their variants: 1 equals 1.0 and 0 equals
-// -0.0, but two different integers never compare equal, however large.
-bool numbers_same_value(const JsonValue& a, const JsonValue& b) {
-  NumberVariant va = a.number_variant();
-  NumberVariant vb = b.number_variant();
-  if (va == vb) {
-    if (va == NumberVariant::floating) return a.as_double() == b.as_double();
-    return a.as_unsigned() == b.as_unsigned();
-  }
-  if (va == NumberVariant::floating) return float_equals_integer(a.as_double(), b);
-  if (vb == NumberVariant::floating) return float_equals_integer(b.as_double(), a);
-  return false;  // a negative integer never equals an unsigned one
-}
-
-bool row_values_equal(const JsonValue& a, const JsonValue& b) {
-  if (a.kind() == json::JsonKind::number && b.kind() == json::JsonKind::number) {
-    return numbers_same_value(a, b);
-  }
-  return json::values_equal(a, b);
-}
-
-// What one pass over the rows learns about a column.
-struct Column {
-  const JsonKey* key;
-  const JsonValue* first;  // row 0's value, when row 0 has the member
-  uint64_t rows_matching;  // rows holding a value equal to `first`
-  uint64_t rows_present;   // rows holding the member, null or not
-  bool has_value;          // some row holds a non-null value
-  bool may_be_constant;
-};
-
-// Whether a column goes to "constants": two rows or more, all holding (not
-// lacking) row 0's value.
-bool goes_to_constants(const Column& c, size_t row_count) {
-  return row_count >= 2 && c.may_be_constant && c.rows_matching == row_count;
-}
-
-// The column of each member position of a row, remembered per shape. Rows
-// repeat a few shapes, so a small cache of recent ones answers most rows
-// without looking any name up.
-class ShapeColumns {
- public:
-  struct Entry {
-    const JsonKey* const* keys = nullptr;
-    std::vector<uint32_t> columns;
-    size_t name_text_bytes = 0;  // the names as read: quotes and colon included
-  };
-
-  template <class ColumnOfMember>
-  const Entry& columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
-    // All bits of the address pick the entry: arrays of names sit wherever
-    // the arena put them, so a few low bits alone would often collide.
-    Entry& entry = cache_[(reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift];
-    if (entry.keys != row.keys || entry.columns.size() != row.size) {
-      entry.keys = row.keys;
-      entry.columns.resize(row.size);
-      entry.name_text_bytes = 0;
-      for (size_t i = 0; i < row.size; ++i) {
-        entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
-        entry.name_text_bytes += row.keys[i]->size + 3;
-      }
-    }
-    return entry;
-  }
-
- private:
-  static constexpr size_t kEntries = 16;
-  static constexpr int kEntryShift = 64 - std::countr_zero(kEntries);
-  Entry cache_[kEntries];
-};
-
-// What one look at each row, as soon as the reader has it, learns: the
-// columns in first-seen order, which of them hold any value, and which still
-// agree with row 0 in every row so far. Names are interned per document, so
-// a name's column is found through its key's id; rows that share a shape (the
-// same names in the same order) share one list of member columns.
-class RowSurvey final : public json::RowVisitor {
- public:
-  // Room for the columns of a usual document, so that few need to grow.
-  RowSurvey() : column_of_key_(16, kNone) { columns_.reserve(16); }
-
-  void row(size_t r, const JsonValue& value) override {
-    if (first_non_object_ != kNoRow) return;
-    if (!value.is_object()) {
-      first_non_object_ = r;
-      return;
-    }
-    const JsonObject& row = value.as_object();
-    const ShapeColumns::Entry& shape = columns_of(row, r);
-    name_text_bytes_ += shape.name_text_bytes;
-    const uint32_t* row_columns = shape.columns.data();
-    for (size_t i = 0; i < row.size; ++i) {
-      Column& column = columns_[row_columns[i]];
-      ++column.rows_present;
-      const JsonValue& member = row.values[i];
-      if (!member.is_null()) column.has_value = true;
-      if (column.may_be_constant) {
-        if (r == 0 || row_values_equal(member, *column.first)) {
-          ++column.rows_matching;
-        } else {
-          column.may_be_constant = false;
-        }
-      }
-    }
-  }
-
-  static constexpr size_t kNoRow = SIZE_MAX;
-  size_t first_non_object() const { return first_non_object_; }
-  const std::vector<Column>& columns() const { return columns_; }
-  // The column of each key id met in a row, or kNone.
-  const std::vector<uint32_t>& column_of_key() const { return column_of_key_; }
-  // The bytes the rows' member names took in the input.
-  size_t name_text_bytes() const { return name_text_bytes_; }
-
- private:
-  // The column of each member of `row`, in member order; `r` is its index.
-  const ShapeColumns::Entry& columns_of(const JsonObject& row, size_t r) {
-    return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-      if (key->id >= column_of_key_.size()) column_of_key_.resize(key->id + 1 + key->id / 2, kNone);
-      uint32_t& slot = column_of_key_[key->id];
-      if (slot == kNone) {
-        slot = static_cast<uint32_t>(columns_.size());
-        bool in_first_row = r == 0;
-        columns_.push_back(
-            Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
-      }
-      return slot;
-    });
-  }
-
-  std::vector<uint32_t> column_of_key_;
-  std::vector<Column> columns_;
-  ShapeColumns shapes_;
-  size_t first_non_object_ = kNoRow;
-  size_t name_text_bytes_ = 0;
-};
 
 // `count` elements set to `value`, in the document's arena: the tables that
 // writing needs live as long as the document and cost a small document no
@@ -210,35 +55,32 @@ class NullRuns {
 
 }  // namespace
 
-// What reading and surveying the payload left for writing.
-struct Columnarizer::Survey {
-  RowSurvey rows_seen;
-  std::optional<json::ParseOutcome> parsed;
-  size_t payload_size = 0;
-};
-
-Columnarizer::Columnarizer(std::string_view payload) : survey_(std::make_unique<Survey>()) {
-  survey_->payload_size = payload.size();
-  survey_->parsed.emplace(json::parse_row_array(payload, survey_->rows_seen));
-  const json::ParseOutcome& parsed = *survey_->parsed;
+Columnarizer::Columnarizer(std::string_view payload)
+    : document_(arena_block_, sizeof arena_block_, json::document_chunk_bytes(payload.size())),
+      rows_seen_(document_.arena()),
+      payload_size_(payload.size()) {
+  parsed_.emplace(json::parse_row_array(payload, rows_seen_, document_));
+  const json::ParseOutcome& parsed = *parsed_;
   if (!parsed.ok()) {
     failure_ = "invalid row-oriented JSON: " + json::describe(parsed.error());
     return;
   }
-  if (survey_->rows_seen.first_non_object() != RowSurvey::kNoRow) {
+  if (rows_seen_.first_non_object() != RowSurvey::kNoRow) {
     failure_ = "expected a JSON object row, got: " +
-               json::compact_text(parsed.rows().rows()[survey_->rows_seen.first_non_object()]);
+               json::compact_text(parsed.rows().rows()[rows_seen_.first_non_object()]);
+    return;
   }
+  expected_output_size_ = estimate_output_size();
 }
 
 Columnarizer::~Columnarizer() = default;
 
-size_t Columnarizer::expected_output_size() const {
+size_t Columnarizer::estimate_output_size() const {
   // Values are written much as they were read: the payload less its member
   // names, plus brackets for each row and a null for each cell a row lacks.
-  const RowSurvey& seen = survey_->rows_seen;
-  const size_t rows = survey_->parsed->rows().rows().size();
-  size_t expected = 64 + survey_->payload_size - std::min(survey_->payload_size, seen.name_text_bytes()) + 3 * rows;
+  const RowSurvey& seen = rows_seen_;
+  const size_t rows = parsed_->rows().rows().size();
+  size_t expected = 64 + payload_size_ - std::min(payload_size_, seen.name_text_bytes()) + 3 * rows;
   for (const Column& c : seen.columns()) {
     expected += 2 * (c.key->size + 3);
     if (c.has_value && !goes_to_constants(c, rows)) expected += 5 * (rows - c.rows_present);
@@ -247,22 +89,22 @@ size_t Columnarizer::expected_output_size() const {
 }
 
 void Columnarizer::write(json::ByteBuffer& out) const {
-  const RowSurvey& survey = survey_->rows_seen;
-  std::span<const JsonValue> rows = survey_->parsed->rows().rows();
-  const std::vector<Column>& columns = survey.columns();
+  const RowSurvey& survey = rows_seen_;
+  std::span<const JsonValue> rows = parsed_->rows().rows();
+  const json::ArenaArray<Column>& columns = survey.columns();
   // Position of each varying column in the row arrays.
-  json::Arena& arena = survey_->parsed->rows().document().arena();
-  std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNone);
+  json::Arena& arena = parsed_->rows().document().arena();
+  std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNoColumn);
   uint32_t cell_count = 0;
   for (size_t c = 0; c < columns.size(); ++c) {
     if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
   }
 
-  out.reserve(expected_output_size());
+  out.reserve(expected_output_size_);
   out.append(R"({"columns":[)");
   bool first = true;
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (cell_of_column[c] == kNone) continue;
+    if (cell_of_column[c] == kNoColumn) continue;
     const Column& column = columns[c];
     if (!first) out.push(',');
     first = false;
@@ -272,12 +114,12 @@ void Columnarizer::write(json::ByteBuffer& out) const {
   // Each row array: the row's own cells in column order, and between them
   // runs of nulls (sparse rows are mostly nulls).
   NullRuns nulls(cell_count, arena);
-  // The cell of each key id, or kNone: a row's members find their cells
+  // The cell of each key id, or kNoColumn: a row's members find their cells
   // with one look each.
-  std::span<uint32_t> cell_of_key = scratch_array(arena, survey.column_of_key().size(), kNone);
+  std::span<uint32_t> cell_of_key = scratch_array(arena, survey.column_of_key().size(), kNoColumn);
   for (size_t id = 0; id < cell_of_key.size(); ++id) {
     uint32_t column = survey.column_of_key()[id];
-    if (column != kNone) cell_of_key[id] = cell_of_column[column];
+    if (column != kNoColumn) cell_of_key[id] = cell_of_column[column];
   }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
@@ -288,7 +130,7 @@ void Columnarizer::write(json::ByteBuffer& out) const {
     const JsonObject& row = rows[r].as_object();
     for (size_t i = 0; i < row.size; ++i) {
       uint32_t cell = cell_of_key[row.keys[i]->id];
-      if (cell == kNone) continue;
+      if (cell == kNoColumn) continue;
       cells[cell] = &row.values[i];
       present[cell >> 6] |= uint64_t{1} << (cell & 63);
     }

@@ -2,13 +2,15 @@
 // "columns", "rows" and "constants" out.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "json/byte_buffer.h"
+#include "json/reader.h"
+#include "json/value.h"
+#include "transform/row_survey.h"
 
 namespace tamsel {
 
@@ -48,7 +50,8 @@ TransformOutcome columnarize_json(std::string_view payload);
 // into memory of its own: first the payload is read and its rows surveyed,
 // which decides success or failure and gives a likely output size; then the
 // output is written. The payload must stay alive and unchanged throughout.
-// Throws as columnarize_json does.
+// Throws as columnarize_json does. A small document is read into storage
+// held in the object itself, so keep it where it was made (it cannot move).
 class Columnarizer {
  public:
   explicit Columnarizer(std::string_view payload);
@@ -61,14 +64,22 @@ class Columnarizer {
   const std::optional<std::string>& failure() const { return failure_; }
   // What the output is likely to take, from counts made while surveying:
   // near its size in the usual case, neither a bound nor a promise.
-  size_t expected_output_size() const;
+  size_t expected_output_size() const { return expected_output_size_; }
   // Appends the output.
   void write(json::ByteBuffer& out) const;
 
+  // The bytes of the document's storage held inline.
+  static constexpr size_t kInlineArenaBytes = 8 * 1024;
+
  private:
-  struct Survey;
-  std::unique_ptr<Survey> survey_;
+  alignas(16) char arena_block_[kInlineArenaBytes];
+  json::JsonDocument document_;
+  RowSurvey rows_seen_;
+  std::optional<json::ParseOutcome> parsed_;
+  size_t payload_size_;
+  size_t expected_output_size_ = 0;
   std::optional<std::string> failure_;
+  size_t estimate_output_size() const;
 };
 
 }  // namespace tamsel

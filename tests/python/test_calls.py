@@ -1,5 +1,7 @@
 import gc
 import json
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -129,3 +131,61 @@ def test_large_outputs_are_exact_whatever_their_size(payload, expected):
     assert type(out) is bytes
     assert out == expected
     assert columnarize(payload) == out
+
+
+def _around_the_inline_room():
+    """Payloads and outputs on either side of 2 KiB, where the call stops
+    copying the payload and writing the output into room of its own and uses
+    the heap: (name, payload, expected)."""
+    def one_long_string(k):
+        return (b'[{"i":0,"s":"' + b"x" * k + b'"},{"i":1,"s":"y"}]',
+                b'{"columns":["i","s"],"rows":[[0,"' + b"x" * k + b'"],[1,"y"]],"constants":{}}')
+    payload_overhead = len(one_long_string(0)[0])
+    output_overhead = len(one_long_string(0)[1])
+    for n in (2047, 2048, 2049):
+        yield (f"payload-{n}", *one_long_string(n - payload_overhead))
+        yield (f"output-{n}", *one_long_string(n - output_overhead))
+    # Expected to fit, yet larger: each short float literal is written out in full.
+    for rows in (150, 200, 250):
+        yield (f"grown-{rows}", b"[" + b",".join([b'{"a":%de5}' % (i % 9 + 1) for i in range(rows)]) + b"]",
+               b'{"columns":["a"],"rows":[' + b",".join(b"[%d00000.0]" % (i % 9 + 1) for i in range(rows))
+               + b'],"constants":{}}')
+
+
+AROUND_THE_INLINE_ROOM = list(_around_the_inline_room())
+
+
+@pytest.mark.parametrize("name,payload,expected", AROUND_THE_INLINE_ROOM, ids=[c[0] for c in AROUND_THE_INLINE_ROOM])
+def test_outputs_around_the_inline_room(name, payload, expected):
+    assert columnarize(payload) == expected
+
+
+def test_calls_of_every_size_in_turn_give_the_same_bytes():
+    # Nothing of one call is seen by the next, whatever their sizes and order.
+    payloads = [payload for _, payload, _ in AROUND_THE_INLINE_ROOM]
+    payloads += [json.dumps(_rows(n)).encode() for n in (1, 40, 3000)]
+    first = [columnarize(payload) for payload in payloads]
+    for order in (range(len(payloads) - 1, -1, -1), [*range(1, len(payloads), 2), *range(0, len(payloads), 2)]):
+        for i in order:
+            assert columnarize(payloads[i]) == first[i], i
+
+
+def test_small_calls_fit_a_thread_with_a_small_stack():
+    # A small call keeps its payload copy, tree and output on the calling
+    # thread's stack; a thread made with a small stack must still run it.
+    code = """if True:
+        import json, threading
+        from tamsel_codec import columnarize
+        threading.stack_size(64 * 1024)
+        payloads = [b'[{"id":1,"ok":true},{"id":22}]',
+                    json.dumps([{"id": i, "name": "n%d" % i, "tags": [i, {"k": None}]} for i in range(60)]).encode()]
+        out = []
+        t = threading.Thread(target=lambda: out.extend(columnarize(p) for p in payloads))
+        t.start()
+        t.join()
+        assert out == [columnarize(p) for p in payloads], out
+        print("ok")
+    """
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.strip() == "ok"

@@ -1,0 +1,77 @@
+// The reader's working stacks (elements and member values, member names):
+// the first items sit in room inside the stack itself, so a small document
+// is read without asking the heap for anything, and past that room the items
+// move to the heap and grow geometrically, as a vector's would.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <type_traits>
+
+namespace tamsel::json {
+
+// Heap storage given away by a ValueStack.
+struct StackStorageDeleter {
+  void operator()(void* items) const noexcept { ::operator delete(items); }
+};
+template <class T>
+using StackStorage = std::unique_ptr<T[], StackStorageDeleter>;
+
+template <class T, size_t InlineItems>
+class ValueStack {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  ValueStack() = default;
+  ~ValueStack() {
+    if (data_ != inline_) ::operator delete(data_);
+  }
+  ValueStack(const ValueStack&) = delete;
+  ValueStack& operator=(const ValueStack&) = delete;
+
+  size_t size() const { return size_; }
+  T* data() { return data_; }
+  bool is_inline() const { return data_ == inline_; }
+
+  void reserve(size_t capacity) {
+    if (capacity > capacity_) move_to(capacity);
+  }
+  void push_back(const T& item) {
+    if (size_ == capacity_) move_to(capacity_ * 2);
+    data_[size_++] = item;
+  }
+  // Drops the items from `size` on; never grows.
+  void shrink_to(size_t size) { size_ = size; }
+
+  // Gives the heap storage away, the items in it, and leaves the stack empty
+  // and inline again. Only when the items are not inline.
+  StackStorage<T> release_heap() {
+    StackStorage<T> storage(data_);
+    data_ = inline_;
+    size_ = 0;
+    capacity_ = InlineItems;
+    return storage;
+  }
+
+ private:
+  void move_to(size_t capacity) {
+    if (capacity > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    T* grown = static_cast<T*>(::operator new(capacity * sizeof(T)));
+    if (size_ != 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+    if (data_ != inline_) ::operator delete(data_);
+    data_ = grown;
+    capacity_ = capacity;
+  }
+
+  // Raw room, so that making a stack writes nothing into it.
+  alignas(T) unsigned char room_[InlineItems * sizeof(T)];
+  T* const inline_ = reinterpret_cast<T*>(room_);
+  T* data_ = inline_;
+  size_t size_ = 0;
+  size_t capacity_ = InlineItems;
+};
+
+}  // namespace tamsel::json

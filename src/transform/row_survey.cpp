@@ -1,0 +1,122 @@
+#include "transform/row_survey.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tamsel {
+
+namespace {
+
+// Key ids a survey makes room for at once: most documents have fewer names.
+constexpr size_t kFirstKeys = 16;
+
+using json::JsonKey;
+using json::JsonObject;
+using json::JsonValue;
+using json::NumberVariant;
+
+// Whether the double `d` is exactly the integer held by `integer`.
+bool float_equals_integer(double d, const JsonValue& integer) {
+  if (d != std::trunc(d)) return false;  // fractional, or NaN
+  if (integer.number_variant() == NumberVariant::unsigned_int) {
+    // 18446744073709551616.0 is 2^64, the first double past the range.
+    return d >= 0.0 && d < 18446744073709551616.0 && static_cast<uint64_t>(d) == integer.as_unsigned();
+  }
+  return d >= -9223372036854775808.0 && d < 0.0 && static_cast<int64_t>(d) == integer.as_negative();
+}
+
+// Two numbers that are whole row values are equal when they have the same
+// mathematical value, whatever their variants: 1 equals 1.0 and 0 equals
+// -0.0, but two different integers never compare equal, however large.
+bool numbers_same_value(const JsonValue& a, const JsonValue& b) {
+  NumberVariant va = a.number_variant();
+  NumberVariant vb = b.number_variant();
+  if (va == vb) {
+    if (va == NumberVariant::floating) return a.as_double() == b.as_double();
+    return a.as_unsigned() == b.as_unsigned();
+  }
+  if (va == NumberVariant::floating) return float_equals_integer(a.as_double(), b);
+  if (vb == NumberVariant::floating) return float_equals_integer(b.as_double(), a);
+  return false;  // a negative integer never equals an unsigned one
+}
+
+bool row_values_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.kind() == json::JsonKind::number && b.kind() == json::JsonKind::number) {
+    return numbers_same_value(a, b);
+  }
+  return json::values_equal(a, b);
+}
+
+}  // namespace
+
+template <class ColumnOfMember>
+const ShapeColumns::Entry& ShapeColumns::columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
+  // All bits of the address pick the entry: arrays of names sit wherever
+  // the arena put them, so a few low bits alone would often collide.
+  const size_t slot = (reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift;
+  Entry& entry = cache_[slot];
+  const uint32_t bit = uint32_t{1} << slot;
+  if ((filled_ & bit) == 0) {
+    entry.capacity = 0;
+    entry.keys = nullptr;
+    filled_ |= bit;
+  }
+  if (entry.keys != row.keys || entry.size != row.size) {
+    if (entry.capacity < row.size) {
+      entry.columns = arena_.allocate_array<uint32_t>(row.size);
+      entry.capacity = row.size;
+    }
+    entry.keys = row.keys;
+    entry.size = row.size;
+    entry.name_text_bytes = 0;
+    for (size_t i = 0; i < row.size; ++i) {
+      entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
+      entry.name_text_bytes += row.keys[i]->size + 3;
+    }
+  }
+  return entry;
+}
+
+void RowSurvey::row(size_t r, const JsonValue& value) {
+  if (first_non_object_ != kNoRow) return;
+  if (!value.is_object()) {
+    first_non_object_ = r;
+    return;
+  }
+  const JsonObject& row = value.as_object();
+  const ShapeColumns::Entry& shape = columns_of(row, r);
+  name_text_bytes_ += shape.name_text_bytes;
+  const uint32_t* row_columns = shape.columns;
+  for (size_t i = 0; i < row.size; ++i) {
+    Column& column = columns_[row_columns[i]];
+    ++column.rows_present;
+    const JsonValue& member = row.values[i];
+    if (!member.is_null()) column.has_value = true;
+    if (column.may_be_constant) {
+      if (r == 0 || row_values_equal(member, *column.first)) {
+        ++column.rows_matching;
+      } else {
+        column.may_be_constant = false;
+      }
+    }
+  }
+}
+
+// The column of each member of `row`, in member order; `r` is its index.
+const ShapeColumns::Entry& RowSurvey::columns_of(const JsonObject& row, size_t r) {
+  return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
+    if (key->id >= column_of_key_.size()) {
+      column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
+    }
+    uint32_t& slot = column_of_key_[key->id];
+    if (slot == kNoColumn) {
+      slot = static_cast<uint32_t>(columns_.size());
+      bool in_first_row = r == 0;
+      columns_.push_back(
+          Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
+    }
+    return slot;
+  });
+}
+
+}  // namespace tamsel
