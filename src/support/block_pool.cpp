@@ -5,9 +5,39 @@
 
 #include "support/os.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TAMSEL_POISON_KEPT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAMSEL_POISON_KEPT 1
+#endif
+#endif
+#ifdef TAMSEL_POISON_KEPT
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace tamsel {
 
 namespace {
+
+// Under AddressSanitizer a kept block is out of bounds until it is taken
+// again, so a use after giving it back is still reported as one.
+void mark_kept(void* block, size_t bytes, bool kept) noexcept {
+#ifdef TAMSEL_POISON_KEPT
+  if (kept) {
+    ASAN_POISON_MEMORY_REGION(block, bytes);
+  } else {
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+  }
+#else
+  (void)block, (void)bytes, (void)kept;
+#endif
+}
+
+// Lent blocks are noted inverted, so that a leak checker does not take the
+// note for a reference and still reports a lent block that is never given
+// back.
+uintptr_t hide(void* block) noexcept { return ~reinterpret_cast<uintptr_t>(block); }
 
 // One call's buffers at 100 MB (the payload copy and the first arena chunk)
 // fit, and so do eight threads' at 10 MB. See docs/design.md, Memory.
@@ -31,7 +61,10 @@ BlockPool& shared_block_pool() noexcept {
 }
 
 void BlockPool::Spill::release() noexcept {
-  for (size_t i = 0; i < count; ++i) os::unmap_pages(blocks[i].start, blocks[i].bytes);
+  for (size_t i = 0; i < count; ++i) {
+    mark_kept(blocks[i].start, blocks[i].bytes, false);
+    os::unmap_pages(blocks[i].start, blocks[i].bytes);
+  }
   count = 0;
 }
 
@@ -46,7 +79,7 @@ void BlockPool::mark_used() noexcept {
 
 size_t BlockPool::lent_size(void* block, size_t bytes, bool forget) noexcept {
   for (size_t i = 0; i < lent_count_; ++i) {
-    if (lent_[i].start != block) continue;
+    if (lent_[i].hidden_start != hide(block)) continue;
     size_t real = lent_[i].bytes;
     if (forget) lent_[i] = lent_[--lent_count_];
     return real;
@@ -57,9 +90,9 @@ size_t BlockPool::lent_size(void* block, size_t bytes, bool forget) noexcept {
 void BlockPool::remember_lent(void* block, size_t real, size_t bytes) noexcept {
   if (real == bytes) return;
   for (size_t i = 0; i < lent_count_; ++i) {
-    if (lent_[i].start == block) return;
+    if (lent_[i].hidden_start == hide(block)) return;
   }
-  lent_[lent_count_++] = {block, real};
+  lent_[lent_count_++] = {hide(block), real};
 }
 
 void BlockPool::spill_kept_if(Spill& spill, size_t below) noexcept {
@@ -92,6 +125,7 @@ void* BlockPool::take(size_t bytes) noexcept {
       kept_[best] = kept_[--kept_count_];
       kept_bytes_.store(kept_bytes_.load(std::memory_order_relaxed) - found.bytes, std::memory_order_relaxed);
       remember_lent(found.start, found.bytes, bytes);
+      mark_kept(found.start, found.bytes, false);
       return found.start;
     }
     spill_kept_if(spill, bytes);
@@ -115,6 +149,7 @@ void BlockPool::give_back(void* block, size_t bytes) noexcept {
         kept_bytes() <= limits_.max_kept_bytes) {
       kept_[kept_count_++] = {block, real};
       kept_bytes_.store(kept_bytes() + real, std::memory_order_relaxed);
+      mark_kept(block, real, true);
       return;
     }
   }

@@ -86,7 +86,11 @@ class BlockPool {
   std::mutex mutex_;
   Block kept_[kSlots];  // under mutex_
   size_t kept_count_ = 0;
-  Block lent_[kSlots];  // blocks out that are larger than asked for, with their real sizes
+  struct Lent {
+    uintptr_t hidden_start;
+    size_t bytes;
+  };
+  Lent lent_[kSlots];  // blocks out that are larger than asked for, with their real sizes
   size_t lent_count_ = 0;
   std::atomic<size_t> kept_bytes_{0};  // written under mutex_, read anywhere
   std::atomic<uint64_t> last_used_{0};
