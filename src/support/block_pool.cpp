@@ -4,6 +4,11 @@
 #include <cstdint>
 
 #include "support/os.h"
+#include "support/platform.h"
+
+#if TAMSEL_HAVE_FORK_HANDLERS
+#include <pthread.h>
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TAMSEL_POISON_KEPT 1
@@ -55,8 +60,26 @@ uint64_t steady_nanoseconds() noexcept {
 
 }  // namespace
 
+#if TAMSEL_HAVE_FORK_HANDLERS
+namespace {
+// Set before the handlers are registered, so that they never wait for the
+// shared pool's construction.
+std::atomic<BlockPool*> forking_pool{nullptr};
+}  // namespace
+#endif
+
 BlockPool& shared_block_pool() noexcept {
-  static BlockPool* const pool = new BlockPool(kSharedLimits, steady_nanoseconds);
+  static BlockPool* const pool = [] {
+    auto* made = new BlockPool(kSharedLimits, steady_nanoseconds);
+#if TAMSEL_HAVE_FORK_HANDLERS
+    // Fork waits for the lock, which is only ever held briefly, so the child
+    // gets it free.
+    forking_pool.store(made);
+    pthread_atfork([] { forking_pool.load()->hold_lock(); }, [] { forking_pool.load()->drop_lock(); },
+                   [] { forking_pool.load()->drop_lock(); });
+#endif
+    return made;
+  }();
   return *pool;
 }
 

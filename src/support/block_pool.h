@@ -62,6 +62,10 @@ class BlockPool {
 
   size_t kept_bytes() const noexcept { return kept_bytes_.load(std::memory_order_relaxed); }
 
+  // Around fork (see shared_block_pool).
+  void hold_lock() noexcept { mutex_.lock(); }
+  void drop_lock() noexcept { mutex_.unlock(); }
+
   static constexpr size_t kSlots = 64;
 
  private:

@@ -4,12 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#if TAMSEL_HAVE_FORK_HANDLERS
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "support/block_pool.h"
+#include "support/large_alloc.h"
 #include "support/os.h"
 #include "support/platform.h"
 
@@ -184,6 +192,35 @@ TEST(BlockPool, FreshBlocksAreAlignedToHugePages) {
   EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % H, 0u);
   pool.give_back(block, 2 * H);
 }
+
+#if TAMSEL_HAVE_FORK_HANDLERS
+// A child forked while other threads take and give back large buffers finds
+// the pool usable (its lock not left held by a thread the child lacks).
+TEST(BlockPool, ForkedChildrenCanUseIt) {
+  std::atomic<bool> done{false};
+  std::vector<std::thread> users;
+  for (int t = 0; t < 4; ++t) {
+    users.emplace_back([&] {
+      while (!done.load()) free_large(allocate_large(2 * H), 2 * H);
+    });
+  }
+  int stuck_or_failed = 0;
+  for (int i = 0; i < 20; ++i) {
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(2);  // a child that blocks is killed, and counted below
+      free_large(allocate_large(3 * H), 3 * H);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    stuck_or_failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  done.store(true);
+  for (std::thread& user : users) user.join();
+  EXPECT_EQ(stuck_or_failed, 0);
+}
+#endif
 
 }  // namespace
 }  // namespace tamsel
