@@ -172,27 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"growing a lent block past its real size keeps its contents",
                  {take(3 * H), give(0), take(2 * H, 0), resize(1, 6 * H), give(1, kRemaps ? 6 * H : SIZE_MAX)}}));
 
-TEST(BlockPool, ReleaseAllEmptiesIt) {
-  fake_now = 1;
-  BlockPool pool(kLimits, fake_clock);
-  void* a = pool.take(2 * H);
-  void* b = pool.take(4 * H);
-  pool.give_back(a, 2 * H);
-  pool.give_back(b, 4 * H);
-  EXPECT_EQ(pool.kept_bytes(), 6 * H);
-  pool.release_all();
-  EXPECT_EQ(pool.kept_bytes(), 0u);
-}
-
-TEST(BlockPool, FreshBlocksAreAlignedToHugePages) {
-  fake_now = 1;
-  BlockPool pool(kLimits, fake_clock);
-  void* block = pool.take(2 * H);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % H, 0u);
-  pool.give_back(block, 2 * H);
-}
-
 #if TAMSEL_HAVE_FORK_HANDLERS
 // A child forked while other threads take and give back large buffers finds
 // the pool usable (its lock not left held by a thread the child lacks).
