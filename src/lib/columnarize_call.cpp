@@ -131,6 +131,8 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
   PayloadCopy copy(payload.value());
   // Detached: no Python object is touched until the thread is back.
   PyThreadState* saved = PyEval_SaveThread();
+  // Detached, as it may give pooled buffers back to the system.
+  note_library_call();
   PreparedTransform transform(copy.view(), hooks);
   if (!transform.ready()) {
     copy.release();

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "support/alloc_failure.h"
+#include "support/block_pool.h"
 #include "support/os.h"
 
 namespace tamsel {
@@ -19,7 +20,7 @@ size_t mapped_size(size_t bytes) { return (bytes + os::kHugePageBytes - 1) & ~(o
 void* allocate_large(size_t bytes) {
   if (bytes > SIZE_MAX - 2 * os::kHugePageBytes) throw std::bad_alloc();
   check_allocation();
-  void* block = bytes < kLargeBufferBytes ? std::malloc(bytes == 0 ? 1 : bytes) : os::map_pages(mapped_size(bytes));
+  void* block = bytes < kLargeBufferBytes ? std::malloc(bytes == 0 ? 1 : bytes) : shared_block_pool().take(mapped_size(bytes));
   if (block == nullptr) throw std::bad_alloc();
   return block;
 }
@@ -30,12 +31,14 @@ void prepare_for_writing(void* block, size_t bytes) noexcept {
 
 void advise_huge_pages(void* block, size_t bytes) noexcept { os::advise_huge_pages(block, bytes); }
 
+void note_library_call() noexcept { shared_block_pool().note_call(); }
+
 void free_large(void* block, size_t bytes) noexcept {
   if (block == nullptr) return;
   if (bytes < kLargeBufferBytes) {
     std::free(block);
   } else {
-    os::unmap_pages(block, mapped_size(bytes));
+    shared_block_pool().give_back(block, mapped_size(bytes));
   }
 }
 
@@ -55,7 +58,7 @@ void* reallocate_large(void* block, size_t old_bytes, size_t new_bytes) {
     size_t new_size = mapped_size(new_bytes);
     if (old_size == new_size) return block;
     check_allocation();
-    if (void* moved = os::remap_pages(block, old_size, new_size)) return moved;
+    if (void* moved = shared_block_pool().resize(block, old_size, new_size)) return moved;
   }
   void* fresh = allocate_large(new_bytes);
   std::memcpy(fresh, block, old_bytes < new_bytes ? old_bytes : new_bytes);

@@ -1,18 +1,20 @@
 // Memory for large buffers (the payload copy, arena chunks, the output).
 //
-// Fresh memory costs a page fault per 4 KiB page on first touch, and buffers
-// this large come fresh from the kernel on every call. Large buffers are
-// therefore mapped directly, aligned to 2 MiB and marked for transparent huge
-// pages, so that a buffer of many megabytes faults a handful of times instead
-// of thousands. Small buffers use malloc as usual. Where the system has no
-// such calls (support/os.h), large buffers come from the C allocator too.
+// Fresh memory costs a page fault per 4 KiB page on first touch. Large
+// buffers are therefore mapped directly, aligned to 2 MiB and marked for
+// transparent huge pages, so that a buffer of many megabytes faults a handful
+// of times instead of thousands, and they are kept across calls in a bounded
+// pool shared by all threads (support/block_pool.h), so that later calls
+// find their pages already there. Small buffers use malloc as usual. Where
+// the system has no such calls (support/os.h), large buffers come from the
+// C allocator, through the same pool.
 #pragma once
 
 #include <cstddef>
 
 namespace tamsel {
 
-// Sizes from this one up are mapped directly.
+// Sizes from this one up are mapped directly and pooled.
 inline constexpr size_t kLargeBufferBytes = size_t{1} << 20;
 
 // Throws std::bad_alloc when no memory can be had.
@@ -33,5 +35,10 @@ void prepare_for_writing(void* block, size_t bytes) noexcept;
 // for huge pages. Fresh memory from that allocator then faults once per 2 MiB
 // rather than once per 4 KiB; reused memory is unaffected. Advice only.
 void advise_huge_pages(void* block, size_t bytes) noexcept;
+
+// Once at the start of every call of the library, small ones included: gives
+// the pooled buffers back to the system once they have gone unused for a
+// while. Cheap while nothing is pooled.
+void note_library_call() noexcept;
 
 }  // namespace tamsel

@@ -60,6 +60,16 @@
 // Operating system: thread names (see support/os.h)
 // ---------------------------------------------------------------------------
 
+// pthread_atfork, so that a process forked while another thread held the
+// large-buffer pool's lock (support/block_pool.h) does not find it held for
+// ever. Without it a child forked at that moment could block on its first
+// large buffer.
+#if !defined(TAMSEL_PORTABLE) && (defined(__linux__) || defined(__APPLE__))
+#define TAMSEL_HAVE_FORK_HANDLERS 1
+#else
+#define TAMSEL_HAVE_FORK_HANDLERS 0
+#endif
+
 // pthread_getname_np, for naming the thread in a fault report. Without it the
 // report says the thread is unnamed.
 #if !defined(TAMSEL_PORTABLE) && defined(__linux__) && defined(__GLIBC__)
