@@ -1,0 +1,130 @@
+// Choosing the kernel, once per process, and the calls that go by it.
+#include "json/kernel.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "json/scan.h"
+#include "json/utf8.h"
+#include "support/platform.h"
+
+// The CMake option TAMSEL_KERNEL, when set, names the level to use unless
+// the environment names one.
+#ifndef TAMSEL_DEFAULT_KERNEL
+#define TAMSEL_DEFAULT_KERNEL ""
+#endif
+
+namespace tamsel::json {
+
+namespace {
+
+bool processor_runs(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::portable:
+      return true;
+#if TAMSEL_HAVE_X86_KERNELS
+    case Kernel::sse2:
+      return true;  // part of x86-64
+    case Kernel::avx2:
+      // Also true only when the system saves the 32-byte registers.
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+#else
+    default:
+      return false;
+#endif
+  }
+  return false;
+}
+
+Kernel best_available() {
+  Kernel best = Kernel::portable;
+  for (Kernel k : kKernels) {
+    if (kernel_available(k)) best = k;
+  }
+  return best;
+}
+
+KernelChoice choose() {
+  const char* asked = std::getenv("TAMSEL_KERNEL");
+  const char* source = "the environment variable TAMSEL_KERNEL";
+  if (asked == nullptr || *asked == '\0') {
+    asked = TAMSEL_DEFAULT_KERNEL;
+    source = "the build option TAMSEL_KERNEL";
+  }
+  Kernel best = best_available();
+  if (*asked == '\0') return KernelChoice{best, {}};
+  std::string why = " is no kernel (portable, sse2, avx2)";
+  for (Kernel k : kKernels) {
+    if (std::strcmp(asked, kernel_name(k)) != 0) continue;
+    if (kernel_available(k)) return KernelChoice{k, {}};
+    why = " is not compiled into this build or not run by this processor";
+  }
+  return KernelChoice{best, std::string(source) + " asks for \"" + asked + "\", which" + why + "; " +
+                                kernel_name(best) + " is used instead"};
+}
+
+}  // namespace
+
+const char* kernel_name(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::portable:
+      return "portable";
+    case Kernel::sse2:
+      return "sse2";
+    case Kernel::avx2:
+      return "avx2";
+  }
+  return "unknown";
+}
+
+bool kernel_available(Kernel kernel) {
+  static const bool runs[] = {processor_runs(Kernel::portable), processor_runs(Kernel::sse2),
+                              processor_runs(Kernel::avx2)};
+  return runs[static_cast<unsigned>(kernel)];
+}
+
+const KernelChoice& kernel_choice() {
+  static const KernelChoice choice = choose();
+  return choice;
+}
+
+// Each switch names the levels compiled in; kernel_available() keeps the
+// others from being chosen.
+#if TAMSEL_HAVE_X86_KERNELS
+#define TAMSEL_KERNEL_SWITCH(call)                  \
+  switch (kernel) {                                 \
+    case Kernel::avx2:                              \
+      return KernelEntries<Kernel::avx2>::call;     \
+    case Kernel::sse2:                              \
+      return KernelEntries<Kernel::sse2>::call;     \
+    case Kernel::portable:                          \
+      break;                                        \
+  }                                                 \
+  return KernelEntries<Kernel::portable>::call
+#else
+#define TAMSEL_KERNEL_SWITCH(call) \
+  (void)kernel;                    \
+  return KernelEntries<Kernel::portable>::call
+#endif
+
+const char* find_string_special(Kernel kernel, const char* p, const char* end, bool& high) {
+  TAMSEL_KERNEL_SWITCH(find_string_special(p, end, high));
+}
+
+bool is_valid_utf8(Kernel kernel, const char* data, size_t size) {
+  TAMSEL_KERNEL_SWITCH(is_valid_utf8(data, size));
+}
+
+ParseOutcome read_rows(Kernel kernel, std::string_view input, RowVisitor* visitor) {
+  TAMSEL_KERNEL_SWITCH(read_rows(input, visitor));
+}
+
+bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8(active_kernel(), data, size); }
+
+const char* find_string_special(const char* p, const char* end) {
+  bool high = false;
+  return find_string_special(active_kernel(), p, end, high);
+}
+
+}  // namespace tamsel::json
