@@ -1,4 +1,5 @@
-// Choosing the kernel, once per process, and the calls that go by it.
+// Choosing the kernel, once per process, and the calls that go by it:
+// reading a document, checking UTF-8, scanning a string to escape it.
 #include "json/kernel.h"
 
 #include <cstdlib>
@@ -27,7 +28,10 @@ bool processor_runs(Kernel kernel) {
     case Kernel::sse2:
       return true;  // part of x86-64
     case Kernel::avx2:
-      // Also true only when the system saves the 32-byte registers.
+      // Asked while the library is being loaded, perhaps before the
+      // compiler's runtime has set up its answers itself. True only when the
+      // system also saves the 32-byte registers.
+      __builtin_cpu_init();
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
 #else
     default:
@@ -84,10 +88,15 @@ bool kernel_available(Kernel kernel) {
   return runs[static_cast<unsigned>(kernel)];
 }
 
-const KernelChoice& kernel_choice() {
-  static const KernelChoice choice = choose();
-  return choice;
-}
+namespace {
+
+// Decided when the library is loaded, before any call can read a document:
+// a call then pays one load for it, not a check that it has been decided.
+const KernelChoice g_choice = choose();
+
+}  // namespace
+
+const KernelChoice& kernel_choice() { return g_choice; }
 
 // Each switch names the levels compiled in; kernel_available() keeps the
 // others from being chosen.
@@ -120,11 +129,18 @@ ParseOutcome read_rows(Kernel kernel, std::string_view input, RowVisitor* visito
   TAMSEL_KERNEL_SWITCH(read_rows(input, visitor));
 }
 
-bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8(active_kernel(), data, size); }
+bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8(g_choice.kernel, data, size); }
+
+// Whole documents are read by one kernel's reader.
+ParseOutcome parse_row_array(std::string_view input) { return read_rows(g_choice.kernel, input, nullptr); }
+
+ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) {
+  return read_rows(g_choice.kernel, input, &visitor);
+}
 
 const char* find_string_special(const char* p, const char* end) {
   bool high = false;
-  return find_string_special(active_kernel(), p, end, high);
+  return find_string_special(g_choice.kernel, p, end, high);
 }
 
 }  // namespace tamsel::json

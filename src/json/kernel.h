@@ -1,11 +1,11 @@
 // The wide-word kernels: the string scan, the UTF-8 check and the reader
 // compiled around them, once per processor level. One level is chosen per
-// process, the first time it is asked for, and a whole document is read
-// with it: the scan is inlined into that level's reader, so the choice costs
+// process, when the library is loaded, and a whole document is read with
+// it (parse_row_array, reader.h): the scan is inlined into that level's reader, so the choice costs
 // one switch per document, never a call per string.
 //
 // The level is the best the processor runs, unless fixed by the environment
-// variable TAMSEL_KERNEL (portable, sse2 or avx2; read once) or else by the
+// variable TAMSEL_KERNEL (portable, sse2 or avx2; read at load) or else by the
 // CMake option of the same name. A level that is unknown, not compiled in or
 // not run by this processor is never used: the best one is, and
 // kernel_choice() says what was asked for and why it was not honoured.
@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/reader.h"
+#include "json/reader.h"  // ParseOutcome, RowVisitor
 
 namespace tamsel::json {
 
@@ -43,7 +43,7 @@ struct KernelChoice {
   std::string problem;
 };
 
-// Decided once per process, on first use; thread-safe.
+// Decided once per process, when the library is loaded.
 const KernelChoice& kernel_choice();
 inline Kernel active_kernel() { return kernel_choice().kernel; }
 
@@ -52,8 +52,9 @@ inline Kernel active_kernel() { return kernel_choice().kernel; }
 // error (tests ask kernel_available first).
 template <Kernel K>
 struct KernelEntries {
-  // The first quote, backslash or control byte in [p, end), or end; `high`
-  // as for the scan in scan.h.
+  // The first quote, backslash or control byte in [p, end), or end. `high`
+  // is set when a byte of 0x80 or above lies before the returned position,
+  // and may be set by one shortly after it.
   static const char* find_string_special(const char* p, const char* end, bool& high);
   static bool is_valid_utf8(const char* data, size_t size);
   static ParseOutcome read_rows(std::string_view input, RowVisitor* visitor);

@@ -65,7 +65,7 @@ __attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_
 
 // Asked once; x86-64 processors before 2006 lack SSSE3.
 bool have_ssse3() {
-  static const bool supported = __builtin_cpu_supports("ssse3");
+  static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
   return supported;
 }
 
