@@ -74,7 +74,7 @@ class Checker {
 inline int check_forced_kernel() {
   const json::KernelChoice& choice = json::kernel_choice();
   if (!choice.problem.empty()) {
-    std::fprintf(stderr, "%s\n", choice.problem.c_str());
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(choice.problem.size()), choice.problem.data());
     std::exit(1);
   }
   return 0;

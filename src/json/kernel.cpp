@@ -2,9 +2,10 @@
 // reading a document, checking UTF-8, scanning a string to escape it.
 #include "json/kernel.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "json/scan.h"
 #include "json/utf8.h"
@@ -49,6 +50,10 @@ Kernel best_available() {
   return best;
 }
 
+// Why a kernel asked for is not used. Written once, while the library is
+// loaded, without allocating: nothing may throw then.
+char g_problem[256];
+
 KernelChoice choose() {
   const char* asked = std::getenv("TAMSEL_KERNEL");
   const char* source = "the environment variable TAMSEL_KERNEL";
@@ -58,14 +63,15 @@ KernelChoice choose() {
   }
   Kernel best = best_available();
   if (*asked == '\0') return KernelChoice{best, {}};
-  std::string why = " is no kernel (portable, sse2, avx2)";
+  const char* why = "is no kernel (portable, sse2, avx2)";
   for (Kernel k : kKernels) {
     if (std::strcmp(asked, kernel_name(k)) != 0) continue;
     if (kernel_available(k)) return KernelChoice{k, {}};
-    why = " is not compiled into this build or not run by this processor";
+    why = "is not compiled into this build or not run by this processor";
   }
-  return KernelChoice{best, std::string(source) + " asks for \"" + asked + "\", which" + why + "; " +
-                                kernel_name(best) + " is used instead"};
+  int n = std::snprintf(g_problem, sizeof g_problem, "%s asks for \"%.40s\", which %s; %s is used instead", source,
+                        asked, why, kernel_name(best));
+  return KernelChoice{best, std::string_view(g_problem, n > 0 ? std::min<size_t>(n, sizeof g_problem - 1) : 0)};
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 #include "json/reader.h"  // ParseOutcome, RowVisitor
@@ -40,7 +39,7 @@ struct KernelChoice {
   Kernel kernel;
   // Empty when the level was chosen freely or exactly as asked; otherwise
   // why the one asked for is not in use (the best available is).
-  std::string problem;
+  std::string_view problem;
 };
 
 // Decided once per process, when the library is loaded.
