@@ -1,7 +1,10 @@
-// Linked into every test program: when TAMSEL_KERNEL forces a kernel that
-// is unknown or that this processor or build lacks, every test fails with
-// the reason, instead of passing with another kernel in its place.
+// Linked into every test program that runs once per kernel: when
+// TAMSEL_KERNEL forces a kernel that is unknown or that this processor or
+// build lacks, every test fails with the reason, instead of passing with
+// another kernel in its place.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "json/kernel.h"
 
@@ -16,5 +19,11 @@ class ForcedKernelCheck : public ::testing::Environment {
 };
 
 const auto* const kRegistered = ::testing::AddGlobalTestEnvironment(new ForcedKernelCheck);
+
+TEST(KernelChoice, ForcedKernelIsTheActiveOne) {
+  const char* forced = std::getenv("TAMSEL_KERNEL");
+  if (forced == nullptr || *forced == '\0') GTEST_SKIP() << "no kernel forced";
+  EXPECT_STREQ(tamsel::json::kernel_name(tamsel::json::active_kernel()), forced);
+}
 
 }  // namespace

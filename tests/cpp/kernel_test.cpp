@@ -6,7 +6,6 @@
 // the whole suite fail plainly instead: kernel_check.cpp).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -191,13 +190,6 @@ TEST_P(KernelAgainstPortable, ReaderGivesTheSameRowsAndFailures) {
 
 INSTANTIATE_TEST_SUITE_P(WideKernels, KernelAgainstPortable, ::testing::ValuesIn(wide_kernels()),
                          [](const auto& info) { return std::string(kernel_name(info.param)); });
-
-TEST(KernelChoice, ForcedKernelIsTheActiveOne) {
-  // The suite runs once per kernel with TAMSEL_KERNEL set (CMakeLists.txt).
-  const char* forced = std::getenv("TAMSEL_KERNEL");
-  if (forced == nullptr || *forced == '\0') GTEST_SKIP() << "no kernel forced";
-  EXPECT_STREQ(kernel_name(active_kernel()), forced);
-}
 
 }  // namespace
 }  // namespace tamsel::json
