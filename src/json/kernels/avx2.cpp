@@ -1,15 +1,13 @@
-// The AVX2 kernel: the 32-byte block check of UTF-8, and the reader compiled
-// around the 32-byte scan.
+// The AVX2 kernel: the 32-byte steps of the string scan and the 32-byte
+// block check of UTF-8, and the reader compiled around the scan (for the
+// baseline processor: see avx2.h).
 //
-// The reader is compiled for AVX2 so that the scan can be inlined into it.
-// Only code written in this file's target region below gets the AVX2
-// target: the headers, the standard library's included, come first and keep
-// the baseline target, and so does every template they define, wherever it
-// is instantiated. What the region defines lives in the namespace avx2 (the
-// reader's classes and functions included), so no function compiled for AVX2
-// shares a name with one compiled for the baseline, and none can be chosen
-// by the linker in its stead. This file is not built with -mavx2 for the same
-// reason; it is run only when kernel.cpp has found AVX2 on the processor.
+// Only the functions in this file's target region get the AVX2 target: the
+// headers, the standard library's included, come first and keep the
+// baseline target, and so does every template they define, wherever it is
+// instantiated; what the region defines is in the namespace avx2. This file
+// is not built with -mavx2 for the same reason; its AVX2 code is run only
+// when kernel.cpp has found AVX2 on the processor.
 #include "json/kernels/avx2.h"
 
 #include "json/kernel.h"
@@ -86,12 +84,26 @@ bool valid_blocks(const unsigned char* p, size_t size) {
 
 }  // namespace
 
+const char* find_string_special_from_17th(const char* p, const char* end, bool& high) {
+  const __m256i quote = _mm256_set1_epi8('"');
+  const __m256i backslash = _mm256_set1_epi8('\\');
+  const __m256i control_max = _mm256_set1_epi8(0x1f);
+  for (; end - p >= 32; p += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, control_max), v);
+    __m256i hits = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)), is_control);
+    // As in the 16-byte step, a high byte past the stop may set `high`.
+    high |= _mm256_movemask_epi8(v) != 0;
+    if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
+  }
+  return sse2::find_string_special(p, end, high);
+}
+
 bool is_valid_utf8(const char* data, size_t size) {
   if (size >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size);
   return sse2::is_valid_utf8(data, size);
 }
-
-#include "json/reader_body.inc"
 
 }  // namespace tamsel::json::avx2
 
@@ -100,6 +112,12 @@ bool is_valid_utf8(const char* data, size_t size) {
 #else
 #pragma GCC pop_options
 #endif
+
+namespace tamsel::json::avx2 {
+
+#include "json/reader_body.inc"
+
+}  // namespace tamsel::json::avx2
 
 namespace tamsel::json {
 

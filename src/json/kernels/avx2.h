@@ -1,13 +1,16 @@
-// The AVX2 kernel: the string scan 32 bytes per step, after a first step of
-// 16 bytes: most strings end there, and that step leaves the upper halves
-// of the vector registers untouched, so their short reads need no
-// `vzeroupper` on the way out.
+// The AVX2 kernel: the string scan takes a first step of 16 bytes as the
+// SSE2 kernel does, inlined into the reader; most strings end there. Only a
+// longer string goes on, through one call, in 32-byte steps. The reader
+// itself is compiled for the baseline processor: compiled for AVX2 it read
+// short strings no faster and the rest of the document a little slower
+// (`vzeroupper` on every way out of a function that used the 32-byte
+// registers, and other code).
 //
-// Every function here carries the AVX2 target attribute itself, and lives in
-// this kernel's namespace: nothing compiled for AVX2 can stand in for a
-// shared inline function, which a translation unit built with -mavx2 would
-// risk (the linker keeps any one copy of an inline function, and might keep
-// the one that faults on a processor without AVX2).
+// The functions that use AVX2 carry the target attribute themselves, and
+// live in this kernel's namespace: nothing compiled for AVX2 can stand in
+// for a shared inline function, which a translation unit built with -mavx2
+// would risk (the linker keeps any one copy of an inline function, and
+// might keep the one that faults on a processor without AVX2).
 #pragma once
 
 #include "support/platform.h"
@@ -27,24 +30,14 @@
 
 namespace tamsel::json::avx2 {
 
-[[gnu::target(TAMSEL_AVX2_TARGET)]] inline const char* find_string_special(const char* p, const char* end,
-                                                                           bool& high) {
+// From the 17th byte of a string on, 32 bytes per step.
+[[gnu::target(TAMSEL_AVX2_TARGET)]] const char* find_string_special_from_17th(const char* p, const char* end,
+                                                                             bool& high);
+
+inline const char* find_string_special(const char* p, const char* end, bool& high) {
   if (end - p < 16) return find_string_special_bytewise(p, end, high);
   if (unsigned mask = sse2::special_bytes16(p, high)) return p + std::countr_zero(mask);
-  p += 16;
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  const __m256i control_max = _mm256_set1_epi8(0x1f);
-  for (; end - p >= 32; p += 32) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, control_max), v);
-    __m256i hits = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)), is_control);
-    // As in the 16-byte step, a high byte past the stop may set `high`.
-    high |= _mm256_movemask_epi8(v) != 0;
-    if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
-  }
-  return sse2::find_string_special(p, end, high);
+  return find_string_special_from_17th(p + 16, end, high);
 }
 
 // 32-byte blocks; shorter strings go to the SSE2 kernel's check.
