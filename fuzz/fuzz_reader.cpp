@@ -2,7 +2,8 @@
 // message and a position inside the input; every accepted document must hold
 // well-formed values; every value must be written exactly as the reference
 // text gives it, and that text must read back to the same values and be
-// written again unchanged.
+// written again unchanged; and the reader of the kernel in use must agree
+// with the portable one.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -10,10 +11,13 @@
 #include "json/reader.h"
 #include "properties.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return tamsel::fuzz::check_forced_kernel(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   tamsel::fuzz::Checker check(input);
   tamsel::json::ParseOutcome parsed = tamsel::json::parse_row_array(input);
+  tamsel::fuzz::check_same_as_portable(input, parsed, check);
   if (!parsed.ok()) {
     tamsel::fuzz::check_reader_failure(parsed.error(), check);
     return 0;

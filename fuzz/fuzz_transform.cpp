@@ -119,6 +119,8 @@ std::string expected_output(std::span<const JsonValue> rows) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return tamsel::fuzz::check_forced_kernel(); }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   Checker check(input);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../tests/cpp/reference_text.h"
+#include "json/kernel.h"
 #include "json/reader.h"
 #include "json/value.h"
 #include "json/writer.h"
@@ -65,6 +66,38 @@ class Checker {
  private:
   std::string_view input_;
 };
+
+// ---- Kernels
+
+// The kernel forced by TAMSEL_KERNEL (fuzz/run.sh runs every one) must be
+// the one in use: an unknown or unavailable one stops the run at its start.
+inline int check_forced_kernel() {
+  const json::KernelChoice& choice = json::kernel_choice();
+  if (!choice.problem.empty()) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(choice.problem.size()), choice.problem.data());
+    std::exit(1);
+  }
+  return 0;
+}
+
+// The active kernel's reader gives what the portable one gives: the same
+// rows, written, or the same failure at the same place.
+inline void check_same_as_portable(std::string_view input, const json::ParseOutcome& parsed, const Checker& check) {
+  if (json::active_kernel() == json::Kernel::portable) return;
+  json::ParseOutcome portable = json::read_rows(json::Kernel::portable, input, nullptr);
+  check.that(parsed.ok() == portable.ok(), "the kernels disagree on whether the input is valid");
+  if (!parsed.ok()) {
+    check.that(json::describe(parsed.error()) == json::describe(portable.error()),
+               "the kernels fail differently: " + json::describe(parsed.error()) + " / " +
+                   json::describe(portable.error()));
+    return;
+  }
+  std::span<const JsonValue> a = parsed.rows().rows(), b = portable.rows().rows();
+  check.that(a.size() == b.size(), "the kernels read different numbers of rows");
+  for (size_t i = 0; i < a.size(); ++i) {
+    check.that(json::compact_text(a[i]) == json::compact_text(b[i]), "the kernels read different rows");
+  }
+}
 
 // ---- Values
 

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each one for SECONDS (default
-# 60) over a fresh copy of its seed corpus. Exits non-zero on any finding;
-# the crashing input is left under build/fuzz/artifacts/<target>/.
+# 60) over a fresh copy of its seed corpus, the time split between the
+# kernels (TAMSEL_KERNEL; all of them on x86-64, else the portable one),
+# the corpus carried from one kernel's run to the next. Exits non-zero on
+# any finding; the crashing input is left under build/fuzz/artifacts/<target>/.
 # Usage: fuzz/run.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-60}
+if [ "$(uname -m)" = x86_64 ]; then KERNELS=(portable sse2 avx2); else KERNELS=(portable); fi
+SECONDS_PER_KERNEL=$(( (SECONDS_EACH + ${#KERNELS[@]} - 1) / ${#KERNELS[@]} ))
 CLANG_VERSION=16
 BUILD=build/fuzz
 
@@ -28,13 +32,16 @@ for target in reader transform; do
   rm -rf "$corpus" "$artifacts"
   mkdir -p "$corpus" "$artifacts"
   cp fuzz/seeds/"$target"/* "$corpus"/
-  echo "== fuzz_$target for ${SECONDS_EACH}s"
-  "$BUILD/fuzz/fuzz_$target" "$corpus" -dict=fuzz/json.dict -max_len=4096 -timeout=10 \
-    -rss_limit_mb=2048 -max_total_time="$SECONDS_EACH" -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" 2>"$BUILD/fuzz_$target.log" || {
-    tail -n 60 "$BUILD/fuzz_$target.log" >&2
-    echo "fuzz_$target found a problem; see $BUILD/fuzz_$target.log and $artifacts/" >&2
-    exit 1
-  }
-  grep -E '^(Done|stat::number_of_executed_units|#[0-9]+ +DONE)' "$BUILD/fuzz_$target.log" || true
+  for kernel in "${KERNELS[@]}"; do
+    echo "== fuzz_$target, $kernel kernel, for ${SECONDS_PER_KERNEL}s"
+    log="$BUILD/fuzz_${target}_$kernel.log"
+    TAMSEL_KERNEL=$kernel "$BUILD/fuzz/fuzz_$target" "$corpus" -dict=fuzz/json.dict -max_len=4096 -timeout=10 \
+      -rss_limit_mb=2048 -max_total_time="$SECONDS_PER_KERNEL" -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" 2>"$log" || {
+      tail -n 60 "$log" >&2
+      echo "fuzz_$target ($kernel kernel) found a problem; see $log and $artifacts/" >&2
+      exit 1
+    }
+    grep -E '^(Done|stat::number_of_executed_units|#[0-9]+ +DONE)' "$log" || true
+  done
 done

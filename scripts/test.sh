@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
-#   1. the C++ tests (ctest), once;
+#   1. the C++ tests (ctest), once per kernel;
 #   2. an sdist, and from it a wheel for each supported CPython found here
 #      (python3.11 ... python3.14t on PATH, pyenv's versions, or the list in
 #      $PYTHONS), each installed into a fresh virtual environment where the

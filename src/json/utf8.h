@@ -8,7 +8,8 @@
 namespace tamsel::json {
 
 // True when [data, data + size) is well-formed UTF-8: no overlong forms, no
-// encoded surrogates, nothing above U+10FFFF, no truncated sequence.
+// encoded surrogates, nothing above U+10FFFF, no truncated sequence; checked
+// by the active kernel (kernel.h).
 bool is_valid_utf8(const char* data, size_t size);
 
 // Appends the UTF-8 form of `code_point` (at most U+10FFFF, not a surrogate)

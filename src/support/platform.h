@@ -15,21 +15,14 @@
 // Processor: wide-word routines
 // ---------------------------------------------------------------------------
 
-// 16-byte SSE2 loads and compares in the string scan and the ASCII runs of
-// the UTF-8 check. Always present on x86-64; elsewhere 8-byte words are used.
-#if !defined(TAMSEL_PORTABLE) && defined(__SSE2__)
-#define TAMSEL_HAVE_SSE2 1
-#else
-#define TAMSEL_HAVE_SSE2 0
-#endif
-
-// The SSSE3 block check of UTF-8 (byte shuffles as table lookups). It is
-// compiled for x86-64 with GCC or Clang whatever the target flags, and used
-// only when the running processor has SSSE3, asked at first use.
+// The x86-64 kernels (json/kernels/sse2.*, json/kernels/avx2.*): the string
+// scan and the UTF-8 check in 16- and 32-byte words, each with the reader
+// compiled around it, chosen at run time by what the processor has (see
+// json/kernel.h). Without them only the portable kernel, plain C++, exists.
 #if !defined(TAMSEL_PORTABLE) && defined(__x86_64__) && defined(__GNUC__)
-#define TAMSEL_HAVE_SSSE3_DISPATCH 1
+#define TAMSEL_HAVE_X86_KERNELS 1
 #else
-#define TAMSEL_HAVE_SSSE3_DISPATCH 0
+#define TAMSEL_HAVE_X86_KERNELS 0
 #endif
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,128 @@
+// The AVX2 kernel: the 32-byte steps of the string scan and the 32-byte
+// block check of UTF-8, and the reader compiled around the scan (for the
+// baseline processor: see avx2.h).
+//
+// Only the functions in this file's target region get the AVX2 target: the
+// headers, the standard library's included, come first and keep the
+// baseline target, and so does every template they define, wherever it is
+// instantiated; what the region defines is in the namespace avx2. This file
+// is not built with -mavx2 for the same reason; its AVX2 code is run only
+// when kernel.cpp has found AVX2 on the processor.
+#include "json/kernels/avx2.h"
+
+#include "json/kernel.h"
+
+#if TAMSEL_HAVE_X86_KERNELS
+#include <immintrin.h>
+
+#include "json/kernels/utf8_lookup.h"
+#include "json/reader_body_includes.h"
+
+// The same target as TAMSEL_AVX2_TARGET (a pragma takes no macro).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi")
+#endif
+
+namespace tamsel::json::avx2 {
+
+namespace {
+
+using namespace utf8_lookup;
+
+inline __m256i table(const uint8_t (&entries)[16]) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(entries)));
+}
+
+inline __m256i high_nibbles(__m256i v) { return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0f)); }
+
+// The block's bytes moved N places later, the last N of `previous` first.
+template <int N>
+inline __m256i previous_bytes(__m256i input, __m256i previous) {
+  // Lanes: (previous's high half, input's low half), then shifted per lane.
+  return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(previous, input, 0x21), 16 - N);
+}
+
+// The error bits of a 32-byte block, given the block before it.
+inline __m256i block_errors(__m256i input, __m256i previous) {
+  const __m256i prev1 = previous_bytes<1>(input, previous);
+  const __m256i byte_1_high = _mm256_shuffle_epi8(table(kByte1High), high_nibbles(prev1));
+  const __m256i byte_1_low = _mm256_shuffle_epi8(table(kByte1Low), _mm256_and_si256(prev1, _mm256_set1_epi8(0x0f)));
+  const __m256i byte_2_high = _mm256_shuffle_epi8(table(kByte2High), high_nibbles(input));
+  const __m256i special = _mm256_and_si256(_mm256_and_si256(byte_1_high, byte_1_low), byte_2_high);
+  const __m256i third =
+      _mm256_subs_epu8(previous_bytes<2>(input, previous), _mm256_set1_epi8(static_cast<char>(kThirdByteBias)));
+  const __m256i fourth =
+      _mm256_subs_epu8(previous_bytes<3>(input, previous), _mm256_set1_epi8(static_cast<char>(kFourthByteBias)));
+  const __m256i must_continue =
+      _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+  return _mm256_xor_si256(must_continue, special);
+}
+
+bool valid_blocks(const unsigned char* p, size_t size) {
+  const unsigned char* end = p + (size & ~size_t{31});
+  __m256i previous = _mm256_setzero_si256();
+  __m256i errors = _mm256_setzero_si256();
+  bool previous_ascii = true;
+  auto step = [&](__m256i input) {
+    bool ascii = _mm256_movemask_epi8(input) == 0;
+    // An ASCII block after an ASCII block has nothing to check.
+    if (!(ascii && previous_ascii)) errors = _mm256_or_si256(errors, block_errors(input, previous));
+    previous = input;
+    previous_ascii = ascii;
+  };
+  for (; p != end; p += 32) step(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+  alignas(32) unsigned char tail[32] = {0};
+  std::memcpy(tail, p, size % 32);
+  step(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+  // A zero block after the end: a sequence cut short there is an error.
+  step(_mm256_setzero_si256());
+  return _mm256_testz_si256(errors, errors) != 0;
+}
+
+}  // namespace
+
+const char* find_string_special_from_17th(const char* p, const char* end, bool& high) {
+  const __m256i quote = _mm256_set1_epi8('"');
+  const __m256i backslash = _mm256_set1_epi8('\\');
+  const __m256i control_max = _mm256_set1_epi8(0x1f);
+  for (; end - p >= 32; p += 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, control_max), v);
+    __m256i hits = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)), is_control);
+    // As in the 16-byte step, a high byte past the stop may set `high`.
+    high |= _mm256_movemask_epi8(v) != 0;
+    if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
+  }
+  return sse2::find_string_special(p, end, high);
+}
+
+bool is_valid_utf8(const char* data, size_t size) {
+  if (size >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size);
+  return sse2::is_valid_utf8(data, size);
+}
+
+}  // namespace tamsel::json::avx2
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+namespace tamsel::json::avx2 {
+
+#include "json/reader_body.inc"
+
+}  // namespace tamsel::json::avx2
+
+namespace tamsel::json {
+
+TAMSEL_DEFINE_KERNEL_ENTRIES(avx2)
+
+}  // namespace tamsel::json
+
+#endif

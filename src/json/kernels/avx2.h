@@ -1,0 +1,48 @@
+// The AVX2 kernel: the string scan takes a first step of 16 bytes as the
+// SSE2 kernel does, inlined into the reader; most strings end there. Only a
+// longer string goes on, through one call, in 32-byte steps. The reader
+// itself is compiled for the baseline processor: compiled for AVX2 it read
+// short strings no faster and the rest of the document a little slower
+// (`vzeroupper` on every way out of a function that used the 32-byte
+// registers, and other code).
+//
+// The functions that use AVX2 carry the target attribute themselves, and
+// live in this kernel's namespace: nothing compiled for AVX2 can stand in
+// for a shared inline function, which a translation unit built with -mavx2
+// would risk (the linker keeps any one copy of an inline function, and
+// might keep the one that faults on a processor without AVX2).
+#pragma once
+
+#include "support/platform.h"
+
+#if TAMSEL_HAVE_X86_KERNELS
+#include <immintrin.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "json/kernels/sse2.h"
+#include "json/scan.h"
+
+// What the processor must have; kernel.cpp asks for the same.
+#define TAMSEL_AVX2_TARGET "avx2,bmi"
+
+namespace tamsel::json::avx2 {
+
+// From the 17th byte of a string on, 32 bytes per step.
+[[gnu::target(TAMSEL_AVX2_TARGET)]] const char* find_string_special_from_17th(const char* p, const char* end,
+                                                                             bool& high);
+
+inline const char* find_string_special(const char* p, const char* end, bool& high) {
+  if (end - p < 16) return find_string_special_bytewise(p, end, high);
+  if (unsigned mask = sse2::special_bytes16(p, high)) return p + std::countr_zero(mask);
+  return find_string_special_from_17th(p + 16, end, high);
+}
+
+// 32-byte blocks; shorter strings go to the SSE2 kernel's check.
+bool is_valid_utf8(const char* data, size_t size);
+
+}  // namespace tamsel::json::avx2
+
+#endif
