@@ -83,6 +83,13 @@ BlockPool& shared_block_pool() noexcept {
   return *pool;
 }
 
+namespace {
+// Made while the library loads, before any thread can ask for it: a fork
+// while another thread was still making it would leave the child waiting for
+// ever on the half-made pool's guard.
+[[maybe_unused]] BlockPool& made_at_load = shared_block_pool();
+}  // namespace
+
 void BlockPool::Spill::release() noexcept {
   for (size_t i = 0; i < count; ++i) {
     mark_kept(blocks[i].start, blocks[i].bytes, false);
