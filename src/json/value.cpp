@@ -142,6 +142,17 @@ const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain
   return key;
 }
 
+void JsonDocument::copy_names_from(const char* begin, const char* end) {
+  if (key_slots_ == nullptr) return;
+  for (size_t slot = 0; slot <= key_mask_; ++slot) {
+    if (key_slots_[slot].id_plus_one == 0) continue;
+    // Every key is made by intern, in this document's arena, as a JsonKey
+    // that is not const.
+    JsonKey* key = const_cast<JsonKey*>(key_slots_[slot].key);
+    if (key->size != 0 && key->data >= begin && key->data < end) key->data = arena_.copy_bytes(key->data, key->size);
+  }
+}
+
 void JsonDocument::build_index(JsonObject& object) {
   if (object.size <= JsonObject::kIndexThreshold) {
     object.index = nullptr;

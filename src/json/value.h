@@ -263,6 +263,10 @@ class JsonDocument {
   // unique. Builds the index when the object is large.
   JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size);
 
+  // Copies into the arena the text of every name borrowed from
+  // [begin, end), so that those bytes may go away while the document lives.
+  void copy_names_from(const char* begin, const char* end);
+
  private:
   void grow_key_table();
   void build_index(JsonObject& object);

@@ -10,6 +10,7 @@
 #include "lib/fault_hooks.h"
 #include "lib/transform_call.h"
 #include "support/large_alloc.h"
+#include "support/os.h"
 
 namespace tamsel::py {
 
@@ -67,6 +68,15 @@ class PayloadCopy {
   PayloadCopy& operator=(const PayloadCopy&) = delete;
 
   std::string_view view() const { return {bytes_, size_}; }
+  // For a large copy, lets the transform give back its pages behind the
+  // rows written, so that the copy and the output are not both whole at
+  // once; nullptr when the copy is kept whole. Smaller copies keep their
+  // pages: they cost less than the calls to give them back.
+  const PayloadRelease* release_while_writing() {
+    if (size_ < kReleasedFromBytes) return nullptr;
+    release_ = PayloadRelease{bytes_, kReleaseStepBytes, os::kHugePageBytes, &discard};
+    return &release_;
+  }
   void release() noexcept {
     if (bytes_ != inline_) free_large(bytes_, size_);
     bytes_ = nullptr;
@@ -75,10 +85,20 @@ class PayloadCopy {
 
   // Payloads up to this many bytes are copied inline.
   static constexpr size_t kInlineBytes = 2 * 1024;
+  // Copies of this many bytes or more are given back while the output is
+  // written, this much at a time.
+  static constexpr size_t kReleasedFromBytes = size_t{32} << 20;
+  static constexpr size_t kReleaseStepBytes = size_t{8} << 20;
+  static_assert(kReleasedFromBytes >= kLargeBufferBytes, "only whole mappings of our own are given back");
 
  private:
+  // The copy is a mapping of its own (large_alloc.h), not a block from an
+  // allocator that keeps its data beside it.
+  static void discard(const char* from, size_t bytes) noexcept { os::discard_pages(const_cast<char*>(from), bytes); }
+
   char* bytes_ = nullptr;
   size_t size_;
+  PayloadRelease release_{};
   char inline_[kInlineBytes];
 };
 
@@ -159,7 +179,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
     saved = PyEval_SaveThread();
     if (target != nullptr) advise_huge_pages(target, expected);
   }
-  transform.write(target, expected);
+  transform.write(target, expected, copy.release_while_writing());
   copy.release();
   PyEval_RestoreThread(saved);
   TransformResult& written = transform.result();

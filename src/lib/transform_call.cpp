@@ -50,14 +50,14 @@ PreparedTransform::~PreparedTransform() = default;
 
 size_t PreparedTransform::expected_output_size() const { return columnarizer_->expected_output_size(); }
 
-void PreparedTransform::write(char* memory, size_t bytes) noexcept {
+void PreparedTransform::write(char* memory, size_t bytes, const PayloadRelease* release) noexcept {
   try {
     if (memory == nullptr && bytes <= kInlineOutputBytes) {
       memory = output_block_;
       bytes = kInlineOutputBytes;
     }
     json::ByteBuffer out = memory != nullptr ? json::ByteBuffer(memory, bytes) : json::ByteBuffer();
-    columnarizer_->write(out);
+    columnarizer_->write(out, release);
     result_.emplace(TransformOutcome::success(std::move(out)));
   } catch (...) {
     result_.emplace(contain_current_exception());

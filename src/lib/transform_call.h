@@ -37,8 +37,9 @@ class PreparedTransform {
   size_t expected_output_size() const;
   // Writes the output, into [memory, memory + bytes) as far as it goes when
   // memory is given, else into the object's own inline room when the output
-  // is expected to fit there. Never throws.
-  void write(char* memory, size_t bytes) noexcept;
+  // is expected to fit there, giving back payload memory as `release`
+  // allows. Never throws.
+  void write(char* memory, size_t bytes, const PayloadRelease* release = nullptr) noexcept;
   // The outcome or fault; the output, once written, is in the outcome, and
   // may be held by this object: use it while the object lives.
   TransformResult& result() { return *result_; }

@@ -77,6 +77,11 @@ void advise_huge_pages(void* block, size_t bytes) noexcept {
   if (r.end > r.start) madvise(reinterpret_cast<void*>(r.start), r.end - r.start, MADV_HUGEPAGE);
 }
 
+void discard_pages(void* block, size_t bytes) noexcept {
+  PageRange r = pages_inside(block, bytes, 4096);
+  if (r.end > r.start) madvise(reinterpret_cast<void*>(r.start), r.end - r.start, MADV_DONTNEED);
+}
+
 #else  // The C allocator, and no advice.
 
 void* map_pages(size_t bytes) noexcept { return std::aligned_alloc(kHugePageBytes, bytes); }
@@ -88,6 +93,8 @@ void* remap_pages(void*, size_t, size_t) noexcept { return nullptr; }
 void populate_for_writing(void*, size_t) noexcept {}
 
 void advise_huge_pages(void*, size_t) noexcept {}
+
+void discard_pages(void*, size_t) noexcept {}
 
 #endif
 

@@ -30,6 +30,11 @@ void* remap_pages(void* block, size_t old_bytes, size_t new_bytes) noexcept;
 void populate_for_writing(void* block, size_t bytes) noexcept;
 // The huge pages: back them with huge pages when they are first touched.
 void advise_huge_pages(void* block, size_t bytes) noexcept;
+// The 4 KiB pages of a block from map_pages: their contents are no longer
+// needed, so give their memory back now; they read as zero if touched again.
+// Only for blocks from map_pages (an allocator keeps its own data in the
+// memory it hands out); does nothing where map_pages is the C allocator.
+void discard_pages(void* block, size_t bytes) noexcept;
 
 // The calling thread's name, or "<unnamed>".
 std::string current_thread_name();

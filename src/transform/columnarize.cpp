@@ -53,12 +53,77 @@ class NullRuns {
   std::span<char> text_;
 };
 
+// Gives back the payload behind the rows written, following a
+// PayloadRelease. A row's values point into its own text or into the arena,
+// never into another row's text, and member names are copied out of the
+// payload before anything is given back; so once row r is written, the
+// bytes before any of its strings are needed no more, except row 0's.
+class PayloadReleaser {
+ public:
+  PayloadReleaser(const PayloadRelease* policy, std::string_view payload, json::JsonDocument& document) {
+    if (policy == nullptr || payload.empty() || policy->payload != payload.data()) return;
+    policy_ = policy;
+    begin_ = payload.data();
+    end_ = payload.data() + payload.size();
+    document.copy_names_from(begin_, end_);
+    next_check_ = 0;
+  }
+
+  // Row r has been written and the output holds `written` bytes.
+  void row_written(size_t r, const JsonObject& row, size_t written) {
+    if (written >= next_check_) [[unlikely]] check(r, row, written);
+  }
+
+ private:
+  // Rows with no string of their own are passed by until one has.
+  static constexpr size_t kRetryBytes = 4096;
+
+  void check(size_t r, const JsonObject& row, size_t written) {
+    if (r == 0) return;
+    const char* bound = first_string_in_payload(row);
+    if (bound == nullptr) {
+      next_check_ = written + kRetryBytes;
+      return;
+    }
+    // Checked again once the output has grown by a part of a step: the
+    // payload goes by a little faster than the output grows.
+    next_check_ = written + policy_->step / 4;
+    const uintptr_t mask = policy_->alignment - 1;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(bound);
+    if (released_ == 0) {
+      // Row r starts past the end of row 0: everything from here on may go.
+      released_ = (at + mask) & ~mask;
+      return;
+    }
+    const uintptr_t up_to = at & ~mask;
+    if (up_to <= released_ || up_to - released_ < policy_->step) return;
+    policy_->give_back(reinterpret_cast<const char*>(released_), up_to - released_);
+    released_ = up_to;
+  }
+
+  const char* first_string_in_payload(const JsonObject& row) const {
+    for (size_t i = 0; i < row.size; ++i) {
+      const JsonValue& v = row.values[i];
+      if (v.kind() == json::JsonKind::string && v.string_data() >= begin_ && v.string_data() < end_) {
+        return v.string_data();
+      }
+    }
+    return nullptr;
+  }
+
+  const PayloadRelease* policy_ = nullptr;
+  const char* begin_ = nullptr;
+  const char* end_ = nullptr;
+  size_t next_check_ = SIZE_MAX;
+  uintptr_t released_ = 0;  // given back up to here; 0 until row 0's end is known
+};
+
 }  // namespace
 
 Columnarizer::Columnarizer(std::string_view payload)
     : document_(arena_block_, sizeof arena_block_, json::document_chunk_bytes(payload.size())),
       rows_seen_(document_.arena()),
-      payload_size_(payload.size()) {
+      payload_(payload) {
   parsed_.emplace(json::parse_row_array(payload, rows_seen_, document_));
   const json::ParseOutcome& parsed = *parsed_;
   if (!parsed.ok()) {
@@ -80,7 +145,8 @@ size_t Columnarizer::estimate_output_size() const {
   // names, plus brackets for each row and a null for each cell a row lacks.
   const RowSurvey& seen = rows_seen_;
   const size_t rows = parsed_->rows().rows().size();
-  size_t expected = 64 + payload_size_ - std::min(payload_size_, seen.name_text_bytes()) + 3 * rows;
+  const size_t payload_size = payload_.size();
+  size_t expected = 64 + payload_size - std::min(payload_size, seen.name_text_bytes()) + 3 * rows;
   for (const Column& c : seen.columns()) {
     expected += 2 * (c.key->size + 3);
     if (c.has_value && !goes_to_constants(c, rows)) expected += 5 * (rows - c.rows_present);
@@ -88,12 +154,14 @@ size_t Columnarizer::estimate_output_size() const {
   return expected;
 }
 
-void Columnarizer::write(json::ByteBuffer& out) const {
+void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) const {
   const RowSurvey& survey = rows_seen_;
   std::span<const JsonValue> rows = parsed_->rows().rows();
   const json::ArenaArray<Column>& columns = survey.columns();
   // Position of each varying column in the row arrays.
-  json::Arena& arena = parsed_->rows().document().arena();
+  json::JsonDocument& document = parsed_->rows().document();
+  json::Arena& arena = document.arena();
+  PayloadReleaser releaser(release, payload_, document);
   std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNoColumn);
   uint32_t cell_count = 0;
   for (size_t c = 0; c < columns.size(); ++c) {
@@ -147,6 +215,7 @@ void Columnarizer::write(json::ByteBuffer& out) const {
     }
     nulls.write(next, cell_count, out);
     out.push(']');
+    releaser.row_written(r, row, out.size());
   }
   out.append(R"(],"constants":{)");
   first = true;

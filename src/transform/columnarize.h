@@ -46,6 +46,24 @@ class TransformOutcome {
 // out of memory throws std::bad_alloc, and a broken invariant InternalFault.
 TransformOutcome columnarize_json(std::string_view payload);
 
+// Lets the writer give back the payload's memory behind the rows it has
+// written, for a caller whose payload copy is of no further use once the
+// output is written. Row 0's text stays (constants are written from it at
+// the end) and so does everything from the row being written on; member
+// names borrowed from the payload are first copied into the document.
+struct PayloadRelease {
+  // The payload the columnarizer read, writable memory of the caller's: for
+  // any other payload nothing is given back.
+  const char* payload;
+  // Memory is given back once at least this much of it is behind...
+  size_t step;
+  // ...in a piece that starts and ends at multiples of this (a power of
+  // two; addresses, not offsets).
+  size_t alignment;
+  // Gives back [from, from + bytes); its bytes are not read again.
+  void (*give_back)(const char* from, size_t bytes) noexcept;
+};
+
 // The same transform in two steps, for a caller that wants the output written
 // into memory of its own: first the payload is read and its rows surveyed,
 // which decides success or failure and gives a likely output size; then the
@@ -65,8 +83,8 @@ class Columnarizer {
   // What the output is likely to take, from counts made while surveying:
   // near its size in the usual case, neither a bound nor a promise.
   size_t expected_output_size() const { return expected_output_size_; }
-  // Appends the output.
-  void write(json::ByteBuffer& out) const;
+  // Appends the output, giving back payload memory as `release` allows.
+  void write(json::ByteBuffer& out, const PayloadRelease* release = nullptr) const;
 
   // The bytes of the document's storage held inline.
   static constexpr size_t kInlineArenaBytes = 8 * 1024;
@@ -76,7 +94,7 @@ class Columnarizer {
   json::JsonDocument document_;
   RowSurvey rows_seen_;
   std::optional<json::ParseOutcome> parsed_;
-  size_t payload_size_;
+  std::string_view payload_;
   size_t expected_output_size_ = 0;
   std::optional<std::string> failure_;
   size_t estimate_output_size() const;

@@ -133,6 +133,35 @@ def test_large_outputs_are_exact_whatever_their_size(payload, expected):
     assert columnarize(payload) == out
 
 
+def _rows_over_32_mib():
+    """A payload large enough that its copy is given back while the output
+    is written, with what must outlive the rows it came from: a constant
+    from row 0 (in escaped text), columns and nested names first met late,
+    strings in escaped text and decoded ones. (payload, expected)"""
+    n = 160_000
+    pad = "x" * 120
+
+    def row(i):
+        late = f',"late_{i // 50_000}":"w{i}"' if i >= 100_000 else ""
+        return (f'{{"c":"same \\"q\\"","i":{i},"s":"v{i}{pad}","e":"t\\t{i}","u":"\\u0041{i}",'
+                f'"n":{{"k{i // 60_000}":[{i}]}}{late}}}')
+
+    def cells(i):
+        late = [f'"w{i}"' if i // 50_000 == k and i >= 100_000 else "null" for k in (2, 3)]
+        return f'[{i},"v{i}{pad}","t\\t{i}","A{i}",{{"k{i // 60_000}":[{i}]}},{",".join(late)}]'
+
+    payload = ("[" + ",".join(row(i) for i in range(n)) + "]").encode()
+    expected = ('{"columns":["i","s","e","u","n","late_2","late_3"],"rows":[' + ",".join(cells(i) for i in range(n))
+                + '],"constants":{"c":"same \\"q\\""}}').encode()
+    return payload, expected
+
+
+def test_a_payload_over_32_mib_given_back_while_writing_is_exact():
+    payload, expected = _rows_over_32_mib()
+    assert len(payload) > 33 << 20
+    assert columnarize(payload) == expected
+
+
 def _around_the_inline_room():
     """Payloads and outputs on either side of 2 KiB, where the call stops
     copying the payload and writing the output into room of its own and uses
