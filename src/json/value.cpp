@@ -96,7 +96,7 @@ void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
 
 void JsonDocument::grow_key_table() {
   // Small documents have few names; the table doubles as they come.
-  constexpr size_t kFirstCapacity = 16;
+  constexpr size_t kFirstCapacity = 4;
   if (key_slots_ == nullptr) {
     key_slots_ = empty_key_slots(arena_, kFirstCapacity);
     key_mask_ = kFirstCapacity - 1;
