@@ -154,10 +154,6 @@ void JsonDocument::copy_names_from(const char* begin, const char* end) {
 }
 
 void JsonDocument::build_index(JsonObject& object) {
-  if (object.size <= JsonObject::kIndexThreshold) {
-    object.index = nullptr;
-    return;
-  }
   size_t capacity = index_capacity_for(object.size);
   uint32_t* slots = arena_.allocate_array<uint32_t>(capacity);
   std::memset(slots, 0, capacity * sizeof(uint32_t));
@@ -229,7 +225,8 @@ JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* val
   object->keys = keys;
   object->values = values;
   object->size = static_cast<uint32_t>(size);
-  build_index(*object);
+  // Most objects are below the threshold: they skip the call as well as the index.
+  if (size > JsonObject::kIndexThreshold) build_index(*object);
   return object;
 }
 
