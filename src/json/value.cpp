@@ -96,7 +96,7 @@ void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
 
 void JsonDocument::grow_key_table() {
   // Small documents have few names; the table doubles as they come.
-  constexpr size_t kFirstCapacity = 16;
+  constexpr size_t kFirstCapacity = 4;
   if (key_slots_ == nullptr) {
     key_slots_ = empty_key_slots(arena_, kFirstCapacity);
     key_mask_ = kFirstCapacity - 1;
@@ -154,10 +154,6 @@ void JsonDocument::copy_names_from(const char* begin, const char* end) {
 }
 
 void JsonDocument::build_index(JsonObject& object) {
-  if (object.size <= JsonObject::kIndexThreshold) {
-    object.index = nullptr;
-    return;
-  }
   size_t capacity = index_capacity_for(object.size);
   uint32_t* slots = arena_.allocate_array<uint32_t>(capacity);
   std::memset(slots, 0, capacity * sizeof(uint32_t));
@@ -172,6 +168,25 @@ void JsonDocument::build_index(JsonObject& object) {
 
 size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size) {
   if (size < 2) return size;
+  // A few members compare among themselves faster than the marks below
+  // are made ready, and most objects are small. Keys are interned, so equal
+  // names are the same key.
+  constexpr size_t kPairwiseLimit = 8;
+  if (size <= kPairwiseLimit) {
+    size_t kept = 0;
+    for (size_t i = 0; i < size; ++i) {
+      size_t j = 0;
+      while (j < kept && keys[j] != keys[i]) ++j;
+      if (j < kept) {
+        values[j] = values[i];
+        continue;
+      }
+      keys[kept] = keys[i];
+      values[kept] = values[i];
+      ++kept;
+    }
+    return kept;
+  }
   if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
   if (merge_mark_count_ < key_count_) {
     // Stamps only matter within one merge, so the old marks need no copying.
@@ -210,7 +225,8 @@ JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* val
   object->keys = keys;
   object->values = values;
   object->size = static_cast<uint32_t>(size);
-  build_index(*object);
+  // Most objects are below the threshold: they skip the call as well as the index.
+  if (size > JsonObject::kIndexThreshold) build_index(*object);
   return object;
 }
 

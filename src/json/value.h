@@ -269,7 +269,7 @@ class JsonDocument {
 
  private:
   void grow_key_table();
-  void build_index(JsonObject& object);
+  void build_index(JsonObject& object);  // for objects past JsonObject::kIndexThreshold
 
   Arena arena_;
   // The key table: open addressing, each slot holding what a lookup compares

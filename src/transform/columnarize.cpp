@@ -33,8 +33,10 @@ std::span<T> scratch_array(json::Arena& arena, size_t count, T value) {
 // run costs a store or two rather than a call.
 class NullRuns {
  public:
-  NullRuns(uint32_t cells, json::Arena& arena) : text_(scratch_array<char>(arena, 5 * size_t{cells} + kPiece, '\0')) {
+  NullRuns(uint32_t cells, json::Arena& arena)
+      : text_(arena.allocate_array<char>(5 * size_t{cells} + kPiece), 5 * size_t{cells} + kPiece) {
     for (uint32_t i = 0; i < cells; ++i) std::memcpy(text_.data() + 5 * static_cast<size_t>(i), ",null", 5);
+    std::memset(text_.data() + 5 * size_t{cells}, 0, kPiece);  // read past a run, never kept
   }
 
   // The nulls of cells [from, to); no comma before cell 0.
@@ -184,14 +186,16 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   NullRuns nulls(cell_count, arena);
   // The cell of each key id, or kNoColumn: a row's members find their cells
   // with one look each.
-  std::span<uint32_t> cell_of_key = scratch_array(arena, survey.column_of_key().size(), kNoColumn);
+  std::span<uint32_t> cell_of_key(arena.allocate_array<uint32_t>(survey.column_of_key().size()),
+                                  survey.column_of_key().size());
   for (size_t id = 0; id < cell_of_key.size(); ++id) {
     uint32_t column = survey.column_of_key()[id];
-    if (column != kNoColumn) cell_of_key[id] = cell_of_column[column];
+    cell_of_key[id] = column != kNoColumn ? cell_of_column[column] : kNoColumn;
   }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
-  std::span<const JsonValue*> cells = scratch_array<const JsonValue*>(arena, cell_count, nullptr);
+  // A cell is read only where its bit is set, after it is stored: no filling.
+  std::span<const JsonValue*> cells(arena.allocate_array<const JsonValue*>(cell_count), cell_count);
   std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
     out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);

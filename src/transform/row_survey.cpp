@@ -8,7 +8,7 @@ namespace tamsel {
 namespace {
 
 // Key ids a survey makes room for at once: most documents have fewer names.
-constexpr size_t kFirstKeys = 16;
+constexpr size_t kFirstKeys = 4;
 
 using json::JsonKey;
 using json::JsonObject;

@@ -310,6 +310,33 @@ TEST(Reader, RepeatedKeyKeepsFirstPositionAndLastValue) {
   EXPECT_EQ(object.find("k40"), nullptr);
 }
 
+// Objects of up to 8 members merge repeated names by comparing them pairwise,
+// larger ones by marking names: both sides of that size, with repeats first,
+// last, chained and everywhere.
+TEST(Reader, RepeatedKeysMergeTheSameEitherSideOfEightMembers) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {R"({"a":1,"a":2})", R"({"a":2})"},
+      {R"({"a":1,"a":2,"a":3,"a":4,"a":5,"a":6,"a":7,"a":8})", R"({"a":8})"},
+      {R"({"a":1,"a":2,"a":3,"a":4,"a":5,"a":6,"a":7,"a":8,"a":9})", R"({"a":9})"},
+      {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"a":8})", R"({"a":8,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7})"},
+      {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"a":9})",
+       R"({"a":9,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
+      {R"({"a":1,"b":2,"a":3,"c":4,"b":5,"d":6,"c":7,"d":8})", R"({"a":3,"b":5,"c":7,"d":8})"},
+      {R"({"a":1,"b":2,"a":3,"c":4,"b":5,"d":6,"c":7,"d":8,"e":9})", R"({"a":3,"b":5,"c":7,"d":8,"e":9})"},
+      {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})", R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
+      {R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":7,"b":8})", R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":8})"},
+  };
+  for (const Case& c : cases) {
+    auto parsed = parse_value(c.in);
+    ASSERT_TRUE(parsed.outcome.ok()) << c.in;
+    EXPECT_EQ(compact_text(parsed.first()), c.out) << c.in;
+  }
+}
+
 TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   auto parsed = parse_value(R"("\"\\\/\b\f\n\r\t\u00e9\uD83D\uDE00\u0000")");
   ASSERT_TRUE(parsed.outcome.ok());
