@@ -32,52 +32,50 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 }
 
 // `digits` x 10^`exponent`, laid out by the decimal exponent of the first
-// digit: positional from -5 to 15, else exponential.
+// digit: positional from -5 to 15, else exponential. `digits` has at most
+// 17 digits. The digits are made once in a scratch buffer and copied in
+// fixed-size pieces, each piece overlapping what the next one writes, so
+// that no copy's length depends on the number.
 void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, ByteBuffer& out) {
   char* out_start = out.room(40);
   char* w = out_start;
-  if (negative) *w++ = '-';
-  char digit_buffer[24];
-  char* digits_end = digit_buffer + sizeof digit_buffer;
-  const char* digits = digits_backwards(digits_value, digits_end);
-  const int n = static_cast<int>(digits_end - digits);
+  *w = '-';
+  w += negative ? 1 : 0;
+  char digits[48] = {};
+  const int n = static_cast<int>(decimal_digits(digits_value));
+  write_digits(digits_value, static_cast<unsigned>(n), digits);
   const int exponent = exponent_of_last + n - 1;
 
   if (exponent >= -5 && exponent <= 15) {
     if (n - 1 <= exponent) {
-      std::memcpy(w, digits, static_cast<size_t>(n));
-      w += n;
-      for (int i = 0; i < exponent + 1 - n; ++i) *w++ = '0';
-      *w++ = '.';
-      *w++ = '0';
-    } else if (exponent >= 0) {
-      std::memcpy(w, digits, static_cast<size_t>(exponent + 1));
+      // All digits before the point, padded with zeros, then ".0".
+      std::memcpy(w, digits, 24);
+      std::memcpy(w + n, "0000000000000000", 16);
       w += exponent + 1;
-      *w++ = '.';
-      std::memcpy(w, digits + exponent + 1, static_cast<size_t>(n - exponent - 1));
-      w += n - exponent - 1;
+      std::memcpy(w, ".0", 2);
+      w += 2;
+    } else if (exponent >= 0) {
+      std::memcpy(w, digits, 16);
+      w[exponent + 1] = '.';
+      std::memcpy(w + exponent + 2, digits + exponent + 1, 16);
+      w += n + 1;
     } else {
-      *w++ = '0';
-      *w++ = '.';
-      for (int i = 0; i < -exponent - 1; ++i) *w++ = '0';
-      std::memcpy(w, digits, static_cast<size_t>(n));
-      w += n;
+      // "0." and the zeros that follow it, at most four, then the digits.
+      std::memcpy(w, "0.000000", 8);
+      std::memcpy(w + 1 - exponent, digits, 24);
+      w += n + 1 - exponent;
     }
   } else {
-    *w++ = digits[0];
-    if (n > 1) {
-      *w++ = '.';
-      std::memcpy(w, digits + 1, static_cast<size_t>(n - 1));
-      w += n - 1;
-    }
-    *w++ = 'e';
-    *w++ = exponent < 0 ? '-' : '+';
-    unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
-    char buf[8];
-    char* end = buf + sizeof buf;
-    char* begin = digits_backwards(magnitude, end);
-    std::memcpy(w, begin, static_cast<size_t>(end - begin));
-    w += end - begin;
+    w[0] = digits[0];
+    w[1] = '.';
+    std::memcpy(w + 2, digits + 1, 16);
+    w += n > 1 ? n + 1 : 1;
+    w[0] = 'e';
+    w[1] = exponent < 0 ? '-' : '+';
+    const unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+    const unsigned exponent_digits = decimal_digits(magnitude);
+    write_digits(magnitude, exponent_digits, w + 2);
+    w += 2 + exponent_digits;
   }
   out.advance(static_cast<size_t>(w - out_start));
 }
