@@ -120,5 +120,53 @@ INSTANTIATE_TEST_SUITE_P(
                       LiteralClass{"NoExponent", 1, 19, 0, 0, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct LiteralOutcome {
+  const char* literal;
+  const char* result;  // the compact text, or the failure as describe() gives it
+};
+
+std::string outcome_text(const std::string& input) {
+  auto parsed = tamsel::testing::parse(input);
+  if (!parsed.outcome.ok()) return describe(parsed.outcome.error());
+  return compact_text(parsed.first());
+}
+
+class LiteralAtAnyDistanceFromTheEnd : public ::testing::TestWithParam<LiteralOutcome> {};
+
+// Digits are taken eight bytes at a time only where eight bytes remain, so
+// each literal is read both where the input ends right after it and where
+// plenty follows: value or failure, message and column must be the same.
+TEST_P(LiteralAtAnyDistanceFromTheEnd, ReadsTheSame) {
+  const std::string literal = GetParam().literal;
+  for (const std::string& after : {std::string(), std::string(" "), std::string(7, ' '), std::string(32, ' ')}) {
+    const std::string input = "[" + literal + after;
+    const std::string closed = input + "]";
+    EXPECT_EQ(outcome_text(closed), GetParam().result) << "[" << literal << "]" << after.size();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LiteralAtAnyDistanceFromTheEnd,
+    ::testing::Values(
+        LiteralOutcome{"0", "0"}, LiteralOutcome{"-0", "-0.0"}, LiteralOutcome{"7", "7"},
+        LiteralOutcome{"12345678", "12345678"}, LiteralOutcome{"1234567890123456789", "1234567890123456789"},
+        LiteralOutcome{"18446744073709551615", "18446744073709551615"},
+        LiteralOutcome{"18446744073709551616", "1.8446744073709552e+19"},
+        LiteralOutcome{"-9223372036854775808", "-9223372036854775808"},
+        LiteralOutcome{"-9223372036854775809", "-9.223372036854776e+18"},
+        LiteralOutcome{"89.24333440485793", "89.24333440485793"}, LiteralOutcome{"0.668405414645469", "0.668405414645469"},
+        LiteralOutcome{"0.0006480657623224673", "0.0006480657623224673"}, LiteralOutcome{"-111338", "-111338"},
+        LiteralOutcome{"1.0", "1.0"}, LiteralOutcome{"38.169", "38.169"}, LiteralOutcome{"1.5e3", "1500.0"},
+        LiteralOutcome{"1.5E-3", "0.0015"}, LiteralOutcome{"2e+0", "2.0"},
+        LiteralOutcome{"0.12345678901234567890123", "0.12345678901234568"},
+        LiteralOutcome{"01", "invalid number at line 1 column 3"},
+        LiteralOutcome{"-", "invalid number at line 1 column 3"},
+        LiteralOutcome{"-a", "invalid number at line 1 column 3"},
+        LiteralOutcome{"1.", "invalid number at line 1 column 4"},
+        LiteralOutcome{"1.e5", "invalid number at line 1 column 4"},
+        LiteralOutcome{"1e", "invalid number at line 1 column 4"},
+        LiteralOutcome{"1e400", "number out of range at line 1 column 6"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
 }  // namespace
 }  // namespace tamsel::json
