@@ -17,6 +17,7 @@
 
 #include "json/powers_of_ten.h"
 #include "json/read_cursor.h"
+#include "json/shortest_double.h"
 #include "json/value.h"
 
 namespace tamsel::json {
@@ -254,6 +255,20 @@ struct DecimalLiteral {
   } else {
     x *= kPow10Double[exponent];
     if (std::isinf(x)) return in.absent(in.fail_here(ReadFailure::number_out_of_range));
+  }
+  // Longer literals: where the literal's digits prove to be the shortest
+  // text of the double (as they are when a shortest-digits writer made
+  // them), the value says so, and the writer need not search.
+  if (n.significand != 0 && n.exponent < 0 && n.exponent >= -27 - 19) {
+    uint64_t digits = n.significand;
+    int shifted = static_cast<int>(n.exponent);
+    while (digits % 10 == 0) {
+      digits /= 10;
+      ++shifted;
+    }
+    if (shifted < 0 && shifted >= -27 && is_shortest_decimal(x, digits, -shifted)) {
+      return JsonValue::make_short_decimal(n.negative ? -x : x, 0, shifted);
+    }
   }
   return JsonValue::make_double(n.negative ? -x : x);
 }

@@ -126,7 +126,11 @@ void write_compound(const JsonValue& value, ByteBuffer& out) {
   switch (value.kind()) {
     case JsonKind::number:
       if (value.is_short_decimal()) {
-        write_decimal(value.as_double() < 0, value.short_decimal_digits(), value.short_decimal_exponent(), out);
+        const double x = value.as_double();
+        const int exponent = value.short_decimal_exponent();
+        uint64_t digits = value.short_decimal_digits();
+        if (digits == 0) digits = confirmed_digits(std::fabs(x), -exponent);
+        write_decimal(x < 0, digits, exponent, out);
       } else {
         write_float(value.as_double(), out);
       }
