@@ -81,7 +81,7 @@ class FloatLiterals : public ::testing::TestWithParam<LiteralClass> {};
 TEST_P(FloatLiterals, ReadAndWrittenAsTheRestatedRulesSay) {
   const LiteralClass& c = GetParam();
   std::mt19937_64 rng(static_cast<uint64_t>(c.min_digits * 131 + c.max_exponent));
-  for (int batch = 0; batch < 20; ++batch) {
+  for (int batch = 0; batch < 8; ++batch) {
     std::vector<std::string> literals;
     std::string text = "[";
     for (int i = 0; i < 2000; ++i) {
