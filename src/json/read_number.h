@@ -84,6 +84,18 @@ inline size_t take_digit_run(const char* p, const char* end, uint64_t& value) {
   return static_cast<size_t>(q - p);
 }
 
+// The value of the `count` digits at `p`, count at most 19.
+inline uint64_t digits_value(const char* p, size_t count) {
+  uint64_t v = 0;
+  for (; count >= 8; count -= 8, p += 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    v = v * 100000000 + eight_digit_value(word);
+  }
+  for (; count > 0; --count, ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
+  return v;
+}
+
 // Whether `count` more digits appended to `significand` surely stay below
 // 10^19, so that every one of them passes the overflow test.
 inline bool digits_fit(uint64_t significand, size_t count) {
@@ -154,23 +166,24 @@ struct DecimalLiteral {
   if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_value);
   if (!is_digit(*in.p)) return in.fail_at(ReadFailure::invalid_number, in.p);
   uint64_t run_value;
-  size_t run = take_digit_run(in.p, in.end, run_value);
+  const size_t run = take_digit_run(in.p, in.end, run_value);
+  const char* run_end = in.p + run;
   if (digits_fit(n.significand, run)) {
     n.significand = n.significand * kPow10Integer[run] + run_value;
     n.exponent -= static_cast<int64_t>(run);
-    in.p += run;
-  }
-  bool fraction_dropped = false;
-  while (in.p < in.end && is_digit(*in.p)) {
-    unsigned d = static_cast<unsigned>(*in.p - '0');
-    if (!fraction_dropped && digit_fits(n.significand, d)) {
-      n.significand = n.significand * 10 + d;
+  } else {
+    // As many digits as surely fit at once, then one at a time while they
+    // still do; the rest are dropped.
+    size_t bulk = std::min<size_t>(run, 19);
+    while (bulk > 0 && !digits_fit(n.significand, bulk)) --bulk;
+    n.significand = n.significand * kPow10Integer[bulk] + digits_value(in.p, bulk);
+    n.exponent -= static_cast<int64_t>(bulk);
+    for (const char* q = in.p + bulk; q < run_end && digit_fits(n.significand, static_cast<unsigned>(*q - '0')); ++q) {
+      n.significand = n.significand * 10 + static_cast<unsigned>(*q - '0');
       --n.exponent;
-    } else {
-      fraction_dropped = true;
     }
-    ++in.p;
   }
+  in.p = run_end;
   n.exponent = std::max<int64_t>(n.exponent, std::numeric_limits<int32_t>::min());
   return true;
 }

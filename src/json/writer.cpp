@@ -36,7 +36,8 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 // 17 digits. The digits are made once in a scratch buffer and copied in
 // fixed-size pieces, each piece overlapping what the next one writes, so
 // that no copy's length depends on the number.
-void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, ByteBuffer& out) {
+[[gnu::always_inline]] inline void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last,
+                                                 ByteBuffer& out) {
   char* out_start = out.room(40);
   char* w = out_start;
   *w = '-';
@@ -82,23 +83,37 @@ void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, B
 
 }  // namespace
 
-void write_float(double value, ByteBuffer& out) {
-  if (!std::isfinite(value)) {
-    out.append("null", 4);
-    return;
-  }
-  if (value == 0) {
-    if (std::signbit(value)) {
-      out.append("-0.0", 4);
-    } else {
-      out.append("0.0", 3);
+void write_float_value(const JsonValue& value, ByteBuffer& out) {
+  const double x = value.as_double();
+  uint64_t digits;
+  int exponent;
+  if (value.is_short_decimal()) {
+    // The digits the literal had, kept or to be worked out again.
+    exponent = value.short_decimal_exponent();
+    digits = value.short_decimal_digits();
+    if (digits == 0) digits = confirmed_digits(std::fabs(x), -exponent);
+  } else {
+    if (!std::isfinite(x)) {
+      out.append("null", 4);
+      return;
     }
-    return;
+    if (x == 0) {
+      if (std::signbit(x)) {
+        out.append("-0.0", 4);
+      } else {
+        out.append("0.0", 3);
+      }
+      return;
+    }
+    // Shortest round-trip digits, nearest when several qualify.
+    const DecimalForm form = shortest_decimal(std::fabs(x));
+    digits = form.digits;
+    exponent = form.exponent;
   }
-  // Shortest round-trip digits, nearest when several qualify.
-  DecimalForm form = shortest_decimal(std::fabs(value));
-  write_decimal(value < 0, form.digits, form.exponent, out);
+  write_decimal(x < 0, digits, exponent, out);
 }
+
+void write_float(double value, ByteBuffer& out) { write_float_value(JsonValue::make_double(value), out); }
 
 void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
   out.push('"');
@@ -124,17 +139,7 @@ void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
 
 void write_compound(const JsonValue& value, ByteBuffer& out) {
   switch (value.kind()) {
-    case JsonKind::number:
-      if (value.is_short_decimal()) {
-        const double x = value.as_double();
-        const int exponent = value.short_decimal_exponent();
-        uint64_t digits = value.short_decimal_digits();
-        if (digits == 0) digits = confirmed_digits(std::fabs(x), -exponent);
-        write_decimal(x < 0, digits, exponent, out);
-      } else {
-        write_float(value.as_double(), out);
-      }
-      return;
+    case JsonKind::number: write_float_value(value, out); return;
     case JsonKind::string: write_escaped_string(value.string_data(), value.string_size(), out); return;
     case JsonKind::array: write_array(value.as_array(), out); return;
     case JsonKind::object: write_object(value.as_object(), out); return;

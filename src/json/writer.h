@@ -73,6 +73,8 @@ inline void write_negative(int64_t value, ByteBuffer& out) {
 
 // The float text: positional for decimal exponents -5 to 15, else exponential.
 void write_float(double value, ByteBuffer& out);
+// The same for a float value, using the digits it kept from its literal.
+void write_float_value(const JsonValue& value, ByteBuffer& out);
 void write_escaped_string(const char* data, size_t size, ByteBuffer& out);
 
 inline void write_string_value(const JsonValue& s, ByteBuffer& out) {
@@ -100,7 +102,8 @@ inline void write_key(const JsonKey& key, ByteBuffer& out) {
   }
 }
 
-// Floats, arrays and objects: the part of write_compact kept out of line.
+// Arrays, objects and strings to escape: the part of write_compact kept out
+// of line (floats have write_float_value).
 void write_compound(const JsonValue& value, ByteBuffer& out);
 
 // Appends the compact text of `value`. Cannot fail.
@@ -117,7 +120,7 @@ inline void write_compact(const JsonValue& value, ByteBuffer& out) {
     case JsonKind::number:
       if (value.number_variant() == NumberVariant::unsigned_int) return write_unsigned(value.as_unsigned(), out);
       if (value.number_variant() == NumberVariant::negative_int) return write_negative(value.as_negative(), out);
-      break;
+      return write_float_value(value, out);
     case JsonKind::string: return write_string_value(value, out);
     default: break;
   }
