@@ -310,8 +310,15 @@ struct DecimalLiteral {
   const char* p = in.p;
   n.negative = *p == '-';
   p += n.negative ? 1 : 0;
-  size_t run = take_digit_run(p, in.end, n.significand);
-  if (run == 0 || run > 19 || (run > 1 && *p == '0')) return read_number_in_steps(in);
+  size_t run;
+  if (p + 1 < in.end && is_digit(*p) && !is_digit(p[1])) {
+    // One integer digit, as in most floats: no word to gather.
+    n.significand = static_cast<uint64_t>(*p - '0');
+    run = 1;
+  } else {
+    run = take_digit_run(p, in.end, n.significand);
+    if (run == 0 || run > 19 || (run > 1 && *p == '0')) return read_number_in_steps(in);
+  }
   p += run;
   if (p < in.end && *p == '.') {
     uint64_t fraction;
