@@ -17,7 +17,6 @@
 
 #include "json/powers_of_ten.h"
 #include "json/read_cursor.h"
-#include "json/shortest_double.h"
 #include "json/value.h"
 
 namespace tamsel::json {
@@ -269,9 +268,9 @@ struct DecimalLiteral {
     x *= kPow10Double[exponent];
     if (std::isinf(x)) return in.absent(in.fail_here(ReadFailure::number_out_of_range));
   }
-  // Longer literals: where the literal's digits prove to be the shortest
-  // text of the double (as they are when a shortest-digits writer made
-  // them), the value says so, and the writer need not search.
+  // Longer literals: the power of ten of their last digit is kept, as the
+  // one where the writer looks for the shortest decimal first (most such
+  // literals were written as the shortest decimal of their double).
   if (n.significand != 0 && n.exponent < 0 && n.exponent >= -27 - 19) {
     uint64_t digits = n.significand;
     int shifted = static_cast<int>(n.exponent);
@@ -279,9 +278,7 @@ struct DecimalLiteral {
       digits /= 10;
       ++shifted;
     }
-    if (shifted < 0 && shifted >= -27 && is_shortest_decimal(x, digits, -shifted)) {
-      return JsonValue::make_short_decimal(n.negative ? -x : x, 0, shifted);
-    }
+    if (shifted < 0 && shifted >= -27) return JsonValue::make_short_decimal(n.negative ? -x : x, 0, shifted);
   }
   return JsonValue::make_double(n.negative ? -x : x);
 }

@@ -18,13 +18,13 @@ struct DecimalForm {
 // For a finite, positive double.
 DecimalForm shortest_decimal(double value);
 
-// A decimal already at hand, such as the digits of the literal a float was
-// read from, can be confirmed as the shortest decimal of the float with a
-// few exact integer operations instead of searching for it. Both functions
-// below scale the float and its rounding interval by 10^f and by a power of
-// two that makes them integers: the float m x 2^k becomes 4 m 5^f and a step
-// of 10^-f becomes 2^s, s = 2 - k - f. They need 128-bit integers; without
-// them nothing is confirmed.
+// Where the power of ten of a float's shortest decimal is known or likely,
+// such as the one of the literal the float was read from, the decimal can
+// be confirmed at that power with a few exact integer operations instead of
+// searching for it. The float and its rounding interval are scaled by 10^f
+// and by a power of two that makes them integers: the float m x 2^k becomes
+// 4 m 5^f and a step of 10^-f becomes 2^s, s = 2 - k - f. This needs
+// 128-bit integers; without them nothing is confirmed.
 #if TAMSEL_HAVE_INT128
 namespace shortest_detail {
 
@@ -93,40 +93,36 @@ inline ScaledDouble scale(double value, int f) {
 
 }  // namespace shortest_detail
 
-// Whether digits x 10^-f is what shortest_decimal(value) gives, for a
-// finite positive `value`, `digits` with no trailing zero and f from 1 to
-// 27. It is when the decimal is nearer `value` than half a step of 10^-f
-// (so no other decimal of its length is as near), lies in the interval of
-// numbers that read back as `value`, and the two multiples of 10^(1-f)
-// around it lie outside (no shorter decimal reads back as `value`; neither
-// does one of the same length at a lower power of ten, as it would be below
-// the lower multiple). Exact halfway cases are left to the search.
-inline bool is_shortest_decimal(double value, uint64_t digits, int f) {
+// The digits of shortest_decimal(value) when its exponent is -f, else 0;
+// for a finite positive `value` and f from 1 to 27. The candidate is the
+// multiple of 10^-f nearest `value`. It is the shortest decimal when it is
+// nearer than half a step (exact halfway cases are left to the search),
+// lies in the interval of numbers that read back as `value`, has no
+// trailing zero, and the two multiples of 10^(1-f) around it lie outside
+// that interval: then no shorter decimal reads back as `value`, nor one of
+// the same length at a lower power of ten (it would lie below the lower
+// multiple), and no other decimal of its length is as near.
+inline uint64_t shortest_digits_at(double value, int f) {
   using u128 = unsigned __int128;
   const shortest_detail::ScaledDouble d = shortest_detail::scale(value, f);
-  if (d.shift == 0) return false;
+  if (d.shift == 0) return 0;
   const uint64_t unit = uint64_t{1} << d.shift;
   const uint64_t half = unit >> 1;
-  if (d.part == half || d.whole + (d.part > half ? 1 : 0) != digits) return false;
+  if (d.part == half) return 0;
+  const bool rounds_up = d.part > half;
+  const uint64_t digits = d.whole + (rounds_up ? 1 : 0);
+  if (digits % 10 == 0) return 0;
   // Distances from the float, below and above, in the scaled units.
   auto reads_back_below = [&](u128 distance) { return d.closed ? distance <= d.gap_down : distance < d.gap_down; };
   auto reads_back_above = [&](u128 distance) { return d.closed ? distance <= d.gap_up : distance < d.gap_up; };
-  if (digits == d.whole ? !reads_back_below(d.part) : !reads_back_above(unit - d.part)) return false;
+  if (rounds_up ? !reads_back_above(unit - d.part) : !reads_back_below(d.part)) return 0;
   const uint64_t multiple_below = digits - digits % 10;  // at most d.whole
   const u128 below = static_cast<u128>(d.whole - multiple_below) * unit + d.part;
   const u128 above = static_cast<u128>(multiple_below + 10 - d.whole) * unit - d.part;
-  return !reads_back_below(below) && !reads_back_above(above);
-}
-
-// The digits of the decimal that is_shortest_decimal confirmed for `value`
-// and f: the scaled float, rounded to a whole number of steps.
-inline uint64_t confirmed_digits(double value, int f) {
-  const shortest_detail::ScaledDouble d = shortest_detail::scale(value, f);
-  return d.whole + (d.part > (uint64_t{1} << d.shift >> 1) ? 1 : 0);
+  return !reads_back_below(below) && !reads_back_above(above) ? digits : 0;
 }
 #else
-inline bool is_shortest_decimal(double, uint64_t, int) { return false; }
-inline uint64_t confirmed_digits(double, int) { return 0; }
+inline uint64_t shortest_digits_at(double, int) { return 0; }
 #endif
 
 }  // namespace tamsel::json

@@ -73,8 +73,8 @@ class JsonValue {
   // `digits` x 10^`exponent` (digits below 2^40, no trailing zero, exponent
   // within +-100) with `v` the double it reads as. The writer lays the digits
   // out without searching for them. Digits too many to keep here are given
-  // as 0, with a negative exponent; the writer then works them out again
-  // from `v` and the exponent (confirmed_digits in shortest_double.h).
+  // as 0, with the (negative) exponent alone: the writer then tries that
+  // exponent first (shortest_digits_at in shortest_double.h).
   static JsonValue make_short_decimal(double v, uint64_t digits, int exponent) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);

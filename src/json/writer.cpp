@@ -85,14 +85,12 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 
 void write_float_value(const JsonValue& value, ByteBuffer& out) {
   const double x = value.as_double();
-  uint64_t digits;
-  int exponent;
-  if (value.is_short_decimal()) {
-    // The digits the literal had, kept or to be worked out again.
-    exponent = value.short_decimal_exponent();
-    digits = value.short_decimal_digits();
-    if (digits == 0) digits = confirmed_digits(std::fabs(x), -exponent);
-  } else {
+  // The digits the literal had, or the power of ten where they ended.
+  const bool kept = value.is_short_decimal();
+  int exponent = kept ? value.short_decimal_exponent() : 0;
+  uint64_t digits = kept ? value.short_decimal_digits() : 0;
+  if (digits == 0 && exponent < 0) digits = shortest_digits_at(std::fabs(x), -exponent);
+  if (digits == 0) {
     if (!std::isfinite(x)) {
       out.append("null", 4);
       return;
