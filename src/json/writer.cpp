@@ -33,43 +33,23 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 
 // `digits` x 10^`exponent`, laid out by the decimal exponent of the first
 // digit: positional from -5 to 15, else exponential. `digits` has at most
-// 17 digits. The digits are made once in a scratch buffer and copied in
-// fixed-size pieces, each piece overlapping what the next one writes, so
-// that no copy's length depends on the number.
+// 17 digits. They are made straight into the output where they belong, and
+// the point is put in by moving what follows it with one fixed-size copy,
+// so that no copy's length depends on the number.
 [[gnu::always_inline]] inline void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last,
                                                  ByteBuffer& out) {
-  char* out_start = out.room(40);
+  char* out_start = out.room(48);
   char* w = out_start;
   *w = '-';
   w += negative ? 1 : 0;
-  char digits[48] = {};
   const int n = static_cast<int>(decimal_digits(digits_value));
-  write_digits(digits_value, static_cast<unsigned>(n), digits);
   const int exponent = exponent_of_last + n - 1;
 
-  if (exponent >= -5 && exponent <= 15) {
-    if (n - 1 <= exponent) {
-      // All digits before the point, padded with zeros, then ".0".
-      std::memcpy(w, digits, 24);
-      std::memcpy(w + n, "0000000000000000", 16);
-      w += exponent + 1;
-      std::memcpy(w, ".0", 2);
-      w += 2;
-    } else if (exponent >= 0) {
-      std::memcpy(w, digits, 16);
-      w[exponent + 1] = '.';
-      std::memcpy(w + exponent + 2, digits + exponent + 1, 16);
-      w += n + 1;
-    } else {
-      // "0." and the zeros that follow it, at most four, then the digits.
-      std::memcpy(w, "0.000000", 8);
-      std::memcpy(w + 1 - exponent, digits, 24);
-      w += n + 1 - exponent;
-    }
-  } else {
-    w[0] = digits[0];
+  if (exponent < -5 || exponent > 15) {
+    // The first digit moves ahead of the point.
+    write_digits(digits_value, static_cast<unsigned>(n), w + 1);
+    w[0] = w[1];
     w[1] = '.';
-    std::memcpy(w + 2, digits + 1, 16);
     w += n > 1 ? n + 1 : 1;
     w[0] = 'e';
     w[1] = exponent < 0 ? '-' : '+';
@@ -77,6 +57,25 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
     const unsigned exponent_digits = decimal_digits(magnitude);
     write_digits(magnitude, exponent_digits, w + 2);
     w += 2 + exponent_digits;
+  } else if (exponent < 0) {
+    // "0." and the zeros that follow it, at most four, then the digits.
+    std::memcpy(w, "0.000000", 8);
+    write_digits(digits_value, static_cast<unsigned>(n), w + 1 - exponent);
+    w += n + 1 - exponent;
+  } else if (exponent < n - 1) {
+    write_digits(digits_value, static_cast<unsigned>(n), w);
+    char after_point[16];
+    std::memcpy(after_point, w + exponent + 1, 16);
+    w[exponent + 1] = '.';
+    std::memcpy(w + exponent + 2, after_point, 16);
+    w += n + 1;
+  } else {
+    // All digits before the point, padded with zeros, then ".0".
+    write_digits(digits_value, static_cast<unsigned>(n), w);
+    std::memcpy(w + n, "0000000000000000", 16);
+    w += exponent + 1;
+    std::memcpy(w, ".0", 2);
+    w += 2;
   }
   out.advance(static_cast<size_t>(w - out_start));
 }
