@@ -34,7 +34,9 @@ inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
 // 8 bytes are stored even when n is smaller, so the room past `dst` must be
 // at least max(n, 8); bytes past the n digits are left undefined.
 inline void write_digits(uint64_t v, unsigned n, char* dst) {
-  if (n <= 8) {
+  if (n == 1) {
+    *dst = static_cast<char>('0' + v);
+  } else if (n <= 8) {
     store_word(dst, eight_digits(static_cast<uint32_t>(v)) >> (8 * (8 - n)));
   } else if (n <= 16) {
     store_word(dst, eight_digits(static_cast<uint32_t>(v / 100000000)) >> (8 * (16 - n)));
