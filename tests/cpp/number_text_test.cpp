@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -26,9 +27,9 @@ std::string written_digits(uint64_t v) {
 }
 
 TEST(DigitWords, MatchTheStandardLibraryAtEveryLength) {
-  // Every value of up to five digits, then a spread over each length and
+  // Every value below 20000, then a spread over each length and
   // both sides of each power of ten and of each 8-digit split.
-  for (uint64_t v = 0; v < 100000; ++v) ASSERT_EQ(written_digits(v), std::to_string(v));
+  for (uint64_t v = 0; v < 20000; ++v) ASSERT_EQ(written_digits(v), std::to_string(v));
   std::mt19937_64 rng(12);
   uint64_t power = 1;
   for (int digits = 1; digits <= 20; ++digits) {
@@ -36,7 +37,7 @@ TEST(DigitWords, MatchTheStandardLibraryAtEveryLength) {
       if (digits == 20 && v < power) continue;
       ASSERT_EQ(written_digits(v), std::to_string(v));
     }
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
       uint64_t v = digits == 20 ? power + rng() % (UINT64_MAX - power) : power + rng() % (power * 9);
       ASSERT_EQ(written_digits(v), std::to_string(v));
     }
@@ -81,7 +82,7 @@ class FloatLiterals : public ::testing::TestWithParam<LiteralClass> {};
 TEST_P(FloatLiterals, ReadAndWrittenAsTheRestatedRulesSay) {
   const LiteralClass& c = GetParam();
   std::mt19937_64 rng(static_cast<uint64_t>(c.min_digits * 131 + c.max_exponent));
-  for (int batch = 0; batch < 8; ++batch) {
+  for (int batch = 0; batch < 5; ++batch) {
     std::vector<std::string> literals;
     std::string text = "[";
     for (int i = 0; i < 2000; ++i) {
