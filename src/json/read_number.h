@@ -28,35 +28,69 @@ inline bool digit_fits(uint64_t s, unsigned d) {
   return s < 1844674407370955161ULL || (s == 1844674407370955161ULL && d <= 5);
 }
 
-// The value of the eight ASCII digits at `p`, combined pairwise in one word.
-inline uint64_t parse_eight_digits(const char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  v = (v & 0x0f0f0f0f0f0f0f0fULL) * 2561 >> 8;
-  v = (v & 0x00ff00ff00ff00ffULL) * 6553601 >> 16;
-  return (v & 0x0000ffff0000ffffULL) * 42949672960001ULL >> 32;
+// The value of the eight ASCII digits in `word` (the first digit in its
+// lowest byte), combined pairwise; zero bytes count as leading zeros.
+inline uint64_t eight_digit_value(uint64_t word) {
+  word = (word & 0x0f0f0f0f0f0f0f0fULL) * 2561 >> 8;
+  word = (word & 0x00ff00ff00ff00ffULL) * 6553601 >> 16;
+  return (word & 0x0000ffff0000ffffULL) * 42949672960001ULL >> 32;
 }
 
-// Length of the run of ASCII digits at `p`.
-inline size_t digit_run_length(const char* p, const char* end) {
+// Where `word` holds a byte that is not an ASCII digit: a byte is a digit
+// when its high nibble is 3 and adding 6 keeps it so. Zero when all are.
+inline uint64_t non_digit_bytes(uint64_t word) {
+  uint64_t bad = (word & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL;
+  return bad | (((word + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL);
+}
+
+// The value of the first `k` bytes of `word`, all digits, k from 1 to 7:
+// they are moved to the top of the word, zeros below them.
+inline uint64_t leading_digits_value(uint64_t word, unsigned k) { return eight_digit_value(word << (8 * (8 - k))); }
+
+// The length of the run of ASCII digits at `p`, with the value of those
+// digits in `value` (exact for runs of up to 19 digits; only the length
+// counts for longer ones). Eight bytes are tested and taken at a time while
+// eight remain before `end`; the first eight apart, as most runs end there.
+inline size_t take_digit_run(const char* p, const char* end, uint64_t& value) {
   const char* q = p;
-  while (end - q >= 8) {
-    uint64_t v;
-    std::memcpy(&v, q, 8);
-    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so.
-    uint64_t bad = (v & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL;
-    bad |= ((v + 0x0606060606060606ULL) & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL;
-    if (bad != 0) return static_cast<size_t>(q - p) + static_cast<size_t>(std::countr_zero(bad)) / 8;
+  uint64_t v = 0;
+  if (end - q >= 8) {
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    uint64_t bad = non_digit_bytes(word);
+    if (bad != 0) {
+      const unsigned k = static_cast<unsigned>(std::countr_zero(bad)) / 8;
+      value = k != 0 ? leading_digits_value(word, k) : 0;
+      return k;
+    }
+    v = eight_digit_value(word);
     q += 8;
+    while (end - q >= 8) {
+      std::memcpy(&word, q, 8);
+      bad = non_digit_bytes(word);
+      if (bad != 0) {
+        const unsigned k = static_cast<unsigned>(std::countr_zero(bad)) / 8;
+        if (k != 0) v = v * kPow10Integer[k] + leading_digits_value(word, k);
+        value = v;
+        return static_cast<size_t>(q - p) + k;
+      }
+      v = v * 100000000 + eight_digit_value(word);
+      q += 8;
+    }
   }
-  while (q < end && is_digit(*q)) ++q;
+  for (; q < end && is_digit(*q); ++q) v = v * 10 + static_cast<unsigned>(*q - '0');
+  value = v;
   return static_cast<size_t>(q - p);
 }
 
 // The value of the `count` digits at `p`, count at most 19.
 inline uint64_t digits_value(const char* p, size_t count) {
   uint64_t v = 0;
-  for (; count >= 8; count -= 8, p += 8) v = v * 100000000 + parse_eight_digits(p);
+  for (; count >= 8; count -= 8, p += 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    v = v * 100000000 + eight_digit_value(word);
+  }
   for (; count > 0; --count, ++p) v = v * 10 + static_cast<unsigned>(*p - '0');
   return v;
 }
@@ -101,9 +135,10 @@ struct DecimalLiteral {
   }
   // The common case: the whole run fits and is taken at once; otherwise
   // digit by digit, with the overflow test.
-  size_t run = digit_run_length(in.p, in.end);
+  uint64_t run_value;
+  size_t run = take_digit_run(in.p, in.end, run_value);
   if (digits_fit(n.significand, run)) {
-    n.significand = n.significand * kPow10Integer[run] + digits_value(in.p, run);
+    n.significand = n.significand * kPow10Integer[run] + run_value;
     in.p += run;
   }
   while (in.p < in.end && is_digit(*in.p)) {
@@ -129,23 +164,25 @@ struct DecimalLiteral {
   ++in.p;
   if (in.p == in.end) return in.fail_eof(ReadFailure::eof_in_value);
   if (!is_digit(*in.p)) return in.fail_at(ReadFailure::invalid_number, in.p);
-  size_t run = digit_run_length(in.p, in.end);
+  uint64_t run_value;
+  const size_t run = take_digit_run(in.p, in.end, run_value);
+  const char* run_end = in.p + run;
   if (digits_fit(n.significand, run)) {
-    n.significand = n.significand * kPow10Integer[run] + digits_value(in.p, run);
+    n.significand = n.significand * kPow10Integer[run] + run_value;
     n.exponent -= static_cast<int64_t>(run);
-    in.p += run;
-  }
-  bool fraction_dropped = false;
-  while (in.p < in.end && is_digit(*in.p)) {
-    unsigned d = static_cast<unsigned>(*in.p - '0');
-    if (!fraction_dropped && digit_fits(n.significand, d)) {
-      n.significand = n.significand * 10 + d;
+  } else {
+    // As many digits as surely fit at once, then one at a time while they
+    // still do; the rest are dropped.
+    size_t bulk = std::min<size_t>(run, 19);
+    while (bulk > 0 && !digits_fit(n.significand, bulk)) --bulk;
+    n.significand = n.significand * kPow10Integer[bulk] + digits_value(in.p, bulk);
+    n.exponent -= static_cast<int64_t>(bulk);
+    for (const char* q = in.p + bulk; q < run_end && digit_fits(n.significand, static_cast<unsigned>(*q - '0')); ++q) {
+      n.significand = n.significand * 10 + static_cast<unsigned>(*q - '0');
       --n.exponent;
-    } else {
-      fraction_dropped = true;
     }
-    ++in.p;
   }
+  in.p = run_end;
   n.exponent = std::max<int64_t>(n.exponent, std::numeric_limits<int32_t>::min());
   return true;
 }
@@ -231,16 +268,67 @@ struct DecimalLiteral {
     x *= kPow10Double[exponent];
     if (std::isinf(x)) return in.absent(in.fail_here(ReadFailure::number_out_of_range));
   }
+  // Longer literals: the power of ten of their last digit is kept, as the
+  // one where the writer looks for the shortest decimal first (most such
+  // literals were written as the shortest decimal of their double).
+  if (n.significand != 0 && n.exponent < 0 && n.exponent >= -27 - 19) {
+    uint64_t digits = n.significand;
+    int shifted = static_cast<int>(n.exponent);
+    while (digits % 10 == 0) {
+      digits /= 10;
+      ++shifted;
+    }
+    if (shifted < 0 && shifted >= -27) return JsonValue::make_short_decimal(n.negative ? -x : x, 0, shifted);
+  }
   return JsonValue::make_double(n.negative ? -x : x);
 }
 
 // A number literal, from its first byte ('-' or a digit); absent on failure.
-inline JsonValue read_number(ReadCursor& in) {
+// Every literal can take this way; read_number takes it only for the forms
+// its short way does not cover.
+[[gnu::noinline]] inline JsonValue read_number_in_steps(ReadCursor& in) {
   DecimalLiteral n;
   if (!read_integer_part(in, n) || !read_fraction_part(in, n) || !read_exponent_part(in, n)) {
     return JsonValue::absent();
   }
   if (!n.is_float && !n.integer_dropped) return integer_value(n);
+  return float_value(in, n);
+}
+
+// A number literal, from its first byte ('-' or a digit); absent on failure.
+// The common forms, an integer part of at most 19 digits and a fraction
+// whose digits all fit the significand, with no exponent part, are read
+// here, inline in the reader's value switch. Every other form, and every
+// failure, is read again from its start in steps: both ways give the same
+// significand and exponent, so the same value.
+[[gnu::always_inline]] inline JsonValue read_number(ReadCursor& in) {
+  using namespace number_detail;
+  DecimalLiteral n;
+  const char* p = in.p;
+  n.negative = *p == '-';
+  p += n.negative ? 1 : 0;
+  size_t run;
+  if (p + 1 < in.end && is_digit(*p) && !is_digit(p[1])) {
+    // One integer digit, as in most floats: no word to gather.
+    n.significand = static_cast<uint64_t>(*p - '0');
+    run = 1;
+  } else {
+    run = take_digit_run(p, in.end, n.significand);
+    if (run == 0 || run > 19 || (run > 1 && *p == '0')) return read_number_in_steps(in);
+  }
+  p += run;
+  if (p < in.end && *p == '.') {
+    uint64_t fraction;
+    run = take_digit_run(p + 1, in.end, fraction);
+    if (run == 0 || !digits_fit(n.significand, run)) return read_number_in_steps(in);
+    n.significand = n.significand * kPow10Integer[run] + fraction;
+    n.exponent = -static_cast<int64_t>(run);
+    n.is_float = true;
+    p += 1 + run;
+  }
+  if (p < in.end && (*p | 0x20) == 'e') return read_number_in_steps(in);
+  in.p = p;
+  if (!n.is_float) return integer_value(n);
   return float_value(in, n);
 }
 

@@ -69,10 +69,12 @@ class JsonValue {
     std::memcpy(&bits, &v, sizeof bits);
     return JsonValue(JsonKind::number, static_cast<uint8_t>(NumberVariant::floating), 0, bits);
   }
-  // A float read from a literal of few enough digits that its shortest text
-  // is those digits: `digits` x 10^`exponent` (digits below 2^40, no trailing
-  // zero, exponent within +-100) with `v` the double it reads as. The writer
-  // lays the digits out without searching for them.
+  // A float read from a literal whose digits are its shortest text:
+  // `digits` x 10^`exponent` (digits below 2^40, no trailing zero, exponent
+  // within +-100) with `v` the double it reads as. The writer lays the digits
+  // out without searching for them. Digits too many to keep here are given
+  // as 0, with the (negative) exponent alone: the writer then tries that
+  // exponent first (shortest_digits_at in shortest_double.h).
   static JsonValue make_short_decimal(double v, uint64_t digits, int exponent) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);

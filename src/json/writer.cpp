@@ -32,75 +32,85 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 }
 
 // `digits` x 10^`exponent`, laid out by the decimal exponent of the first
-// digit: positional from -5 to 15, else exponential.
-void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last, ByteBuffer& out) {
-  char* out_start = out.room(40);
+// digit: positional from -5 to 15, else exponential. `digits` has at most
+// 17 digits. They are made straight into the output where they belong, and
+// the point is put in by moving what follows it with one fixed-size copy,
+// so that no copy's length depends on the number.
+[[gnu::always_inline]] inline void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last,
+                                                 ByteBuffer& out) {
+  char* out_start = out.room(48);
   char* w = out_start;
-  if (negative) *w++ = '-';
-  char digit_buffer[24];
-  char* digits_end = digit_buffer + sizeof digit_buffer;
-  const char* digits = digits_backwards(digits_value, digits_end);
-  const int n = static_cast<int>(digits_end - digits);
+  *w = '-';
+  w += negative ? 1 : 0;
+  const int n = static_cast<int>(decimal_digits(digits_value));
   const int exponent = exponent_of_last + n - 1;
 
-  if (exponent >= -5 && exponent <= 15) {
-    if (n - 1 <= exponent) {
-      std::memcpy(w, digits, static_cast<size_t>(n));
-      w += n;
-      for (int i = 0; i < exponent + 1 - n; ++i) *w++ = '0';
-      *w++ = '.';
-      *w++ = '0';
-    } else if (exponent >= 0) {
-      std::memcpy(w, digits, static_cast<size_t>(exponent + 1));
-      w += exponent + 1;
-      *w++ = '.';
-      std::memcpy(w, digits + exponent + 1, static_cast<size_t>(n - exponent - 1));
-      w += n - exponent - 1;
-    } else {
-      *w++ = '0';
-      *w++ = '.';
-      for (int i = 0; i < -exponent - 1; ++i) *w++ = '0';
-      std::memcpy(w, digits, static_cast<size_t>(n));
-      w += n;
-    }
+  if (exponent < -5 || exponent > 15) {
+    // The first digit moves ahead of the point.
+    write_digits(digits_value, static_cast<unsigned>(n), w + 1);
+    w[0] = w[1];
+    w[1] = '.';
+    w += n > 1 ? n + 1 : 1;
+    w[0] = 'e';
+    w[1] = exponent < 0 ? '-' : '+';
+    const unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+    const unsigned exponent_digits = decimal_digits(magnitude);
+    write_digits(magnitude, exponent_digits, w + 2);
+    w += 2 + exponent_digits;
+  } else if (exponent < 0) {
+    // "0." and the zeros that follow it, at most four, then the digits.
+    std::memcpy(w, "0.000000", 8);
+    write_digits(digits_value, static_cast<unsigned>(n), w + 1 - exponent);
+    w += n + 1 - exponent;
+  } else if (exponent < n - 1) {
+    write_digits(digits_value, static_cast<unsigned>(n), w);
+    char after_point[16];
+    std::memcpy(after_point, w + exponent + 1, 16);
+    w[exponent + 1] = '.';
+    std::memcpy(w + exponent + 2, after_point, 16);
+    w += n + 1;
   } else {
-    *w++ = digits[0];
-    if (n > 1) {
-      *w++ = '.';
-      std::memcpy(w, digits + 1, static_cast<size_t>(n - 1));
-      w += n - 1;
-    }
-    *w++ = 'e';
-    *w++ = exponent < 0 ? '-' : '+';
-    unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
-    char buf[8];
-    char* end = buf + sizeof buf;
-    char* begin = digits_backwards(magnitude, end);
-    std::memcpy(w, begin, static_cast<size_t>(end - begin));
-    w += end - begin;
+    // All digits before the point, padded with zeros, then ".0".
+    write_digits(digits_value, static_cast<unsigned>(n), w);
+    std::memcpy(w + n, "0000000000000000", 16);
+    w += exponent + 1;
+    std::memcpy(w, ".0", 2);
+    w += 2;
   }
   out.advance(static_cast<size_t>(w - out_start));
 }
 
 }  // namespace
 
-void write_float(double value, ByteBuffer& out) {
-  if (!std::isfinite(value)) {
-    out.append("null", 4);
-    return;
-  }
-  if (value == 0) {
-    if (std::signbit(value)) {
-      out.append("-0.0", 4);
-    } else {
-      out.append("0.0", 3);
+void write_float_value(const JsonValue& value, ByteBuffer& out) {
+  const double x = value.as_double();
+  // The digits the literal had, or the power of ten where they ended.
+  const bool kept = value.is_short_decimal();
+  int exponent = kept ? value.short_decimal_exponent() : 0;
+  uint64_t digits = kept ? value.short_decimal_digits() : 0;
+  if (digits == 0 && exponent < 0) digits = shortest_digits_at(std::fabs(x), -exponent);
+  if (digits == 0) {
+    if (!std::isfinite(x)) {
+      out.append("null", 4);
+      return;
     }
-    return;
+    if (x == 0) {
+      if (std::signbit(x)) {
+        out.append("-0.0", 4);
+      } else {
+        out.append("0.0", 3);
+      }
+      return;
+    }
+    // Shortest round-trip digits, nearest when several qualify.
+    const DecimalForm form = shortest_decimal(std::fabs(x));
+    digits = form.digits;
+    exponent = form.exponent;
   }
-  // Shortest round-trip digits, nearest when several qualify.
-  DecimalForm form = shortest_decimal(std::fabs(value));
-  write_decimal(value < 0, form.digits, form.exponent, out);
+  write_decimal(x < 0, digits, exponent, out);
 }
+
+void write_float(double value, ByteBuffer& out) { write_float_value(JsonValue::make_double(value), out); }
 
 void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
   out.push('"');
@@ -126,13 +136,7 @@ void write_escaped_string(const char* data, size_t size, ByteBuffer& out) {
 
 void write_compound(const JsonValue& value, ByteBuffer& out) {
   switch (value.kind()) {
-    case JsonKind::number:
-      if (value.is_short_decimal()) {
-        write_decimal(value.as_double() < 0, value.short_decimal_digits(), value.short_decimal_exponent(), out);
-      } else {
-        write_float(value.as_double(), out);
-      }
-      return;
+    case JsonKind::number: write_float_value(value, out); return;
     case JsonKind::string: write_escaped_string(value.string_data(), value.string_size(), out); return;
     case JsonKind::array: write_array(value.as_array(), out); return;
     case JsonKind::object: write_object(value.as_object(), out); return;

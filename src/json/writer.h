@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "json/byte_buffer.h"
@@ -13,29 +14,39 @@
 
 namespace tamsel::json {
 
-inline constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// The eight ASCII digits of `v` (below 10^8, leading zeros included) as one
+// word whose lowest byte is the first digit: the halves, quarters and single
+// digits are split off in parallel lanes of the word, each split one
+// multiplication by a reciprocal, so that no step waits on a division.
+inline uint64_t eight_digits(uint32_t v) {
+  const uint64_t fours = (v / 10000) | (static_cast<uint64_t>(v % 10000) << 32);
+  // x / 100 is (x * 10486) >> 20 for x below 10^4; x / 10 is (x * 103) >> 10
+  // for x below 100. Neither product leaves its lane.
+  const uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007f0000007fULL;
+  const uint64_t twos = hundreds | ((fours - hundreds * 100) << 16);
+  const uint64_t tens = ((twos * 103) >> 10) & 0x000f000f000f000fULL;
+  return (tens | ((twos - tens * 10) << 8)) | 0x3030303030303030ULL;
+}
 
-// Writes the digits of `v` ending just before `end`; returns the first digit.
-inline char* digits_backwards(uint64_t v, char* end) {
-  while (v >= 100) {
-    unsigned pair = static_cast<unsigned>(v % 100) * 2;
-    v /= 100;
-    end -= 2;
-    end[0] = kDigitPairs[pair];
-    end[1] = kDigitPairs[pair + 1];
-  }
-  if (v >= 10) {
-    unsigned pair = static_cast<unsigned>(v) * 2;
-    end -= 2;
-    end[0] = kDigitPairs[pair];
-    end[1] = kDigitPairs[pair + 1];
+inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
+
+// Writes the `n` digits of `v` (n = decimal_digits(v)) from `dst`. Up to
+// 8 bytes are stored even when n is smaller, so the room past `dst` must be
+// at least max(n, 8); bytes past the n digits are left undefined.
+inline void write_digits(uint64_t v, unsigned n, char* dst) {
+  if (n == 1) {
+    *dst = static_cast<char>('0' + v);
+  } else if (n <= 8) {
+    store_word(dst, eight_digits(static_cast<uint32_t>(v)) >> (8 * (8 - n)));
+  } else if (n <= 16) {
+    store_word(dst, eight_digits(static_cast<uint32_t>(v / 100000000)) >> (8 * (16 - n)));
+    store_word(dst + n - 8, eight_digits(static_cast<uint32_t>(v % 100000000)));
   } else {
-    *--end = static_cast<char>('0' + v);
+    const uint64_t low16 = v % 10000000000000000ULL;
+    store_word(dst, eight_digits(static_cast<uint32_t>(v / 10000000000000000ULL)) >> (8 * (24 - n)));
+    store_word(dst + n - 16, eight_digits(static_cast<uint32_t>(low16 / 100000000)));
+    store_word(dst + n - 8, eight_digits(static_cast<uint32_t>(low16 % 100000000)));
   }
-  return end;
 }
 
 // How many decimal digits `v` has (1 for 0).
@@ -48,20 +59,24 @@ inline unsigned decimal_digits(uint64_t v) {
 
 inline void write_unsigned(uint64_t value, ByteBuffer& out) {
   unsigned n = decimal_digits(value);
-  digits_backwards(value, out.room(20) + n);
+  write_digits(value, n, out.room(20));
   out.advance(n);
 }
 
 inline void write_negative(int64_t value, ByteBuffer& out) {
   // The magnitude of INT64_MIN does not fit in int64_t; negate as unsigned.
   uint64_t magnitude = 0 - static_cast<uint64_t>(value);
-  unsigned n = decimal_digits(magnitude) + 1;
-  *(digits_backwards(magnitude, out.room(21) + n) - 1) = '-';
-  out.advance(n);
+  unsigned n = decimal_digits(magnitude);
+  char* p = out.room(21);
+  p[0] = '-';
+  write_digits(magnitude, n, p + 1);
+  out.advance(n + 1);
 }
 
 // The float text: positional for decimal exponents -5 to 15, else exponential.
 void write_float(double value, ByteBuffer& out);
+// The same for a float value, using the digits it kept from its literal.
+void write_float_value(const JsonValue& value, ByteBuffer& out);
 void write_escaped_string(const char* data, size_t size, ByteBuffer& out);
 
 inline void write_string_value(const JsonValue& s, ByteBuffer& out) {
@@ -89,7 +104,8 @@ inline void write_key(const JsonKey& key, ByteBuffer& out) {
   }
 }
 
-// Floats, arrays and objects: the part of write_compact kept out of line.
+// Arrays, objects and strings to escape: the part of write_compact kept out
+// of line (floats have write_float_value).
 void write_compound(const JsonValue& value, ByteBuffer& out);
 
 // Appends the compact text of `value`. Cannot fail.
@@ -106,7 +122,7 @@ inline void write_compact(const JsonValue& value, ByteBuffer& out) {
     case JsonKind::number:
       if (value.number_variant() == NumberVariant::unsigned_int) return write_unsigned(value.as_unsigned(), out);
       if (value.number_variant() == NumberVariant::negative_int) return write_negative(value.as_negative(), out);
-      break;
+      return write_float_value(value, out);
     case JsonKind::string: return write_string_value(value, out);
     default: break;
   }
