@@ -94,12 +94,18 @@ void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
   slots[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
 }
 
+void JsonDocument::expect_names(size_t count) {
+  // Room for twice the names, as the table grows once half full; bounded, as
+  // the count is a guess and an empty slot costs its clearing.
+  constexpr size_t kMostFirstCapacity = 256;
+  if (key_slots_ == nullptr) first_key_capacity_ = std::clamp<size_t>(std::bit_ceil(2 * count), 4, kMostFirstCapacity);
+}
+
 void JsonDocument::grow_key_table() {
   // Small documents have few names; the table doubles as they come.
-  constexpr size_t kFirstCapacity = 4;
   if (key_slots_ == nullptr) {
-    key_slots_ = empty_key_slots(arena_, kFirstCapacity);
-    key_mask_ = kFirstCapacity - 1;
+    key_slots_ = empty_key_slots(arena_, first_key_capacity_);
+    key_mask_ = first_key_capacity_ - 1;
     return;
   }
   const size_t old_capacity = key_mask_ + 1;

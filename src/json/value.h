@@ -252,6 +252,10 @@ class JsonDocument {
   // key point at `name` instead of a copy (its bytes must outlive the
   // document); `plain` says no byte of it needs escaping.
   const JsonKey* intern(const KeyText& name, bool borrow, bool plain);
+  // Sizes the key table, when it is first made, for about `count` names, so
+  // that a document whose reader expects many names skips the first growth
+  // steps (each rehashes every name). No effect once the table exists.
+  void expect_names(size_t count);
 
   // Deep copy of `value` (from any document) into this one.
   JsonValue copy(const JsonValue& value);
@@ -286,6 +290,7 @@ class JsonDocument {
   static void place(KeySlot* slots, size_t mask, const JsonKey* key);
   KeySlot* key_slots_ = nullptr;
   size_t key_mask_ = 0;
+  size_t first_key_capacity_ = 4;  // a power of two
   uint32_t key_count_ = 0;
   // Scratch for merging repeated keys, by key id, in the arena: the object
   // being merged stamps each key id it has met with its serial, and notes
