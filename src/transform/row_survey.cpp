@@ -50,8 +50,7 @@ bool row_values_equal(const JsonValue& a, const JsonValue& b) {
 
 }  // namespace
 
-template <class ColumnOfMember>
-const uint32_t* ShapeColumns::columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
+const uint32_t* ShapeColumns::find(const JsonObject& row) {
   // All bits of the address pick the set: arrays of names sit wherever the
   // arena put them, so a few low bits alone would often collide.
   const size_t set = (reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kSetShift;
@@ -64,15 +63,19 @@ const uint32_t* ShapeColumns::columns_of(const JsonObject& row, ColumnOfMember&&
   if (ways[0].keys == row.keys && ways[0].size == row.size) return ways[0].columns;
   // The other way, or the one to refill: either way it is the one used last now.
   std::swap(ways[0], ways[1]);
-  Entry& entry = ways[0];
-  if (entry.keys == row.keys && entry.size == row.size) return entry.columns;
+  if (ways[0].keys == row.keys && ways[0].size == row.size) return ways[0].columns;
+  refill_ = &ways[0];
+  return nullptr;
+}
+
+uint32_t* ShapeColumns::remember(const JsonObject& row) {
+  Entry& entry = *refill_;
   if (entry.capacity < row.size) {
     entry.columns = arena_.allocate_array<uint32_t>(row.size);
     entry.capacity = row.size;
   }
   entry.keys = row.keys;
   entry.size = row.size;
-  for (size_t i = 0; i < row.size; ++i) entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
   return entry.columns;
 }
 
@@ -83,6 +86,19 @@ size_t RowSurvey::name_text_bytes() const {
   return bytes;
 }
 
+// Counts `member`, of row `r`, into its column.
+inline void RowSurvey::count(Column& column, const JsonValue& member, size_t r) {
+  ++column.rows_present;
+  if (!member.is_null()) column.has_value = true;
+  if (column.may_be_constant) {
+    if (r == 0 || row_values_equal(member, *column.first)) {
+      ++column.rows_matching;
+    } else {
+      column.may_be_constant = false;
+    }
+  }
+}
+
 void RowSurvey::row(size_t r, const JsonValue& value) {
   if (first_non_object_ != kNoRow) return;
   if (!value.is_object()) {
@@ -90,37 +106,32 @@ void RowSurvey::row(size_t r, const JsonValue& value) {
     return;
   }
   const JsonObject& row = value.as_object();
-  const uint32_t* row_columns = columns_of(row, r);
+  if (const uint32_t* known = shapes_.find(row)) {
+    for (size_t i = 0; i < row.size; ++i) count(columns_[known[i]], row.values[i], r);
+    return;
+  }
+  // A shape not met lately: its members' columns are looked up by name, and
+  // counted on the way.
+  uint32_t* fresh = shapes_.remember(row);
   for (size_t i = 0; i < row.size; ++i) {
-    Column& column = columns_[row_columns[i]];
-    ++column.rows_present;
-    const JsonValue& member = row.values[i];
-    if (!member.is_null()) column.has_value = true;
-    if (column.may_be_constant) {
-      if (r == 0 || row_values_equal(member, *column.first)) {
-        ++column.rows_matching;
-      } else {
-        column.may_be_constant = false;
-      }
-    }
+    const uint32_t c = column_of(row.keys[i], row.values[i], r);
+    fresh[i] = c;
+    count(columns_[c], row.values[i], r);
   }
 }
 
-// The column of each member of `row`, in member order; `r` is its index.
-const uint32_t* RowSurvey::columns_of(const JsonObject& row, size_t r) {
-  return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-    if (key->id >= column_of_key_.size()) {
-      column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
-    }
-    uint32_t& slot = column_of_key_[key->id];
-    if (slot == kNoColumn) {
-      slot = static_cast<uint32_t>(columns_.size());
-      bool in_first_row = r == 0;
-      columns_.push_back(
-          Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
-    }
-    return slot;
-  });
+// The column of the member `key` of row `r`, made if new.
+inline uint32_t RowSurvey::column_of(const JsonKey* key, const JsonValue& value, size_t r) {
+  if (key->id >= column_of_key_.size()) {
+    column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
+  }
+  uint32_t& slot = column_of_key_[key->id];
+  if (slot == kNoColumn) {
+    slot = static_cast<uint32_t>(columns_.size());
+    bool in_first_row = r == 0;
+    columns_.push_back(Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
+  }
+  return slot;
 }
 
 }  // namespace tamsel

@@ -49,8 +49,10 @@ class ShapeColumns {
 
   explicit ShapeColumns(json::Arena& arena) : arena_(arena) {}
 
-  template <class ColumnOfMember>
-  const uint32_t* columns_of(const json::JsonObject& row, ColumnOfMember&& column_of_member);
+  // The columns of `row`'s members when its shape was met lately, else
+  // null; then remember(row) gives the room where they are to be put.
+  const uint32_t* find(const json::JsonObject& row);
+  uint32_t* remember(const json::JsonObject& row);
 
  private:
   static constexpr size_t kSets = 8;
@@ -60,6 +62,7 @@ class ShapeColumns {
   // is first used, which costs a small document less than clearing it.
   uint32_t filled_ = 0;
   Entry cache_[2 * kSets];
+  Entry* refill_ = nullptr;  // where the shape last missed goes
 };
 
 // Names are interned per document, so a name's column is found through its
@@ -81,7 +84,8 @@ class RowSurvey final : public json::RowVisitor {
   size_t name_text_bytes() const;
 
  private:
-  const uint32_t* columns_of(const json::JsonObject& row, size_t r);
+  uint32_t column_of(const json::JsonKey* key, const json::JsonValue& value, size_t r);
+  void count(Column& column, const json::JsonValue& member, size_t r);
 
   json::ArenaArray<uint32_t> column_of_key_;
   json::ArenaArray<Column> columns_;
