@@ -200,10 +200,15 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   for (size_t r = 0; r < rows.size(); ++r) {
     out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
     const JsonObject& row = rows[r].as_object();
-    for (size_t i = 0; i < row.size; ++i) {
-      uint32_t cell = cell_of_key[row.keys[i]->id];
+    // In locals: the compiler would read the row's fields again after each
+    // store of a cell, as it cannot tell them apart.
+    const json::JsonKey* const* const keys = row.keys;
+    const JsonValue* const values = row.values;
+    const size_t size = row.size;
+    for (size_t i = 0; i < size; ++i) {
+      uint32_t cell = cell_of_key[keys[i]->id];
       if (cell == kNoColumn) continue;
-      cells[cell] = &row.values[i];
+      cells[cell] = &values[i];
       present[cell >> 6] |= uint64_t{1} << (cell & 63);
     }
     uint32_t next = 0;

@@ -107,7 +107,12 @@ void RowSurvey::row(size_t r, const JsonValue& value) {
   }
   const JsonObject& row = value.as_object();
   if (const uint32_t* known = shapes_.find(row)) {
-    for (size_t i = 0; i < row.size; ++i) count(columns_[known[i]], row.values[i], r);
+    // Held in locals: the counts stored on the way would otherwise have
+    // the compiler read these again for every member.
+    Column* const columns = columns_.data();
+    const JsonValue* const values = row.values;
+    const size_t size = row.size;
+    for (size_t i = 0; i < size; ++i) count(columns[known[i]], values[i], r);
     return;
   }
   // A shape not met lately: its members' columns are looked up by name, and
