@@ -224,15 +224,11 @@ size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values
   return kept;
 }
 
-JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
+JsonObject* JsonDocument::make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
   if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
   JsonObject* object = arena_.allocate_array<JsonObject>(1);
-  new (object) JsonObject();
-  object->keys = keys;
-  object->values = values;
-  object->size = static_cast<uint32_t>(size);
-  // Most objects are below the threshold: they skip the call as well as the index.
-  if (size > JsonObject::kIndexThreshold) build_index(*object);
+  *object = JsonObject{keys, values, nullptr, static_cast<uint32_t>(size)};
+  build_index(*object);
   return object;
 }
 

@@ -265,7 +265,13 @@ class JsonDocument {
   size_t merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size);
   // An object over arrays already in this document's arena; names must be
   // unique. Builds the index when the object is large.
-  JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size);
+  JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
+    // Most objects are small: made here, without a call or an index.
+    if (size > JsonObject::kIndexThreshold) return make_large_object(keys, values, size);
+    JsonObject* object = arena_.allocate_array<JsonObject>(1);
+    *object = JsonObject{keys, values, nullptr, static_cast<uint32_t>(size)};
+    return object;
+  }
 
   // Copies into the arena the text of every name borrowed from
   // [begin, end), so that those bytes may go away while the document lives.
@@ -274,6 +280,7 @@ class JsonDocument {
  private:
   void grow_key_table();
   void build_index(JsonObject& object);  // for objects past JsonObject::kIndexThreshold
+  JsonObject* make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size);
 
   Arena arena_;
   // The key table: open addressing, each slot holding what a lookup compares
