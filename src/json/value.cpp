@@ -94,12 +94,18 @@ void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
   slots[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
 }
 
+void JsonDocument::expect_names(size_t count) {
+  // Room for twice the names, as the table grows once half full; bounded, as
+  // the count is a guess and an empty slot costs its clearing.
+  constexpr size_t kMostFirstCapacity = 256;
+  if (key_slots_ == nullptr) first_key_capacity_ = std::clamp<size_t>(std::bit_ceil(2 * count), 4, kMostFirstCapacity);
+}
+
 void JsonDocument::grow_key_table() {
   // Small documents have few names; the table doubles as they come.
-  constexpr size_t kFirstCapacity = 4;
   if (key_slots_ == nullptr) {
-    key_slots_ = empty_key_slots(arena_, kFirstCapacity);
-    key_mask_ = kFirstCapacity - 1;
+    key_slots_ = empty_key_slots(arena_, first_key_capacity_);
+    key_mask_ = first_key_capacity_ - 1;
     return;
   }
   const size_t old_capacity = key_mask_ + 1;
@@ -218,15 +224,11 @@ size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values
   return kept;
 }
 
-JsonObject* JsonDocument::make_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
+JsonObject* JsonDocument::make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
   if (size >= UINT32_MAX / 2) raise_fault("object has too many members");
   JsonObject* object = arena_.allocate_array<JsonObject>(1);
-  new (object) JsonObject();
-  object->keys = keys;
-  object->values = values;
-  object->size = static_cast<uint32_t>(size);
-  // Most objects are below the threshold: they skip the call as well as the index.
-  if (size > JsonObject::kIndexThreshold) build_index(*object);
+  *object = JsonObject{keys, values, nullptr, static_cast<uint32_t>(size)};
+  build_index(*object);
   return object;
 }
 

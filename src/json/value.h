@@ -254,6 +254,10 @@ class JsonDocument {
   // key point at `name` instead of a copy (its bytes must outlive the
   // document); `plain` says no byte of it needs escaping.
   const JsonKey* intern(const KeyText& name, bool borrow, bool plain);
+  // Sizes the key table, when it is first made, for about `count` names, so
+  // that a document whose reader expects many names skips the first growth
+  // steps (each rehashes every name). No effect once the table exists.
+  void expect_names(size_t count);
 
   // Deep copy of `value` (from any document) into this one.
   JsonValue copy(const JsonValue& value);
@@ -263,7 +267,13 @@ class JsonDocument {
   size_t merge_repeated_keys(const JsonKey** keys, JsonValue* values, size_t size);
   // An object over arrays already in this document's arena; names must be
   // unique. Builds the index when the object is large.
-  JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size);
+  JsonObject* make_object(const JsonKey* const* keys, JsonValue* values, size_t size) {
+    // Most objects are small: made here, without a call or an index.
+    if (size > JsonObject::kIndexThreshold) return make_large_object(keys, values, size);
+    JsonObject* object = arena_.allocate_array<JsonObject>(1);
+    *object = JsonObject{keys, values, nullptr, static_cast<uint32_t>(size)};
+    return object;
+  }
 
   // Copies into the arena the text of every name borrowed from
   // [begin, end), so that those bytes may go away while the document lives.
@@ -272,6 +282,7 @@ class JsonDocument {
  private:
   void grow_key_table();
   void build_index(JsonObject& object);  // for objects past JsonObject::kIndexThreshold
+  JsonObject* make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size);
 
   Arena arena_;
   // The key table: open addressing, each slot holding what a lookup compares
@@ -288,6 +299,7 @@ class JsonDocument {
   static void place(KeySlot* slots, size_t mask, const JsonKey* key);
   KeySlot* key_slots_ = nullptr;
   size_t key_mask_ = 0;
+  size_t first_key_capacity_ = 4;  // a power of two
   uint32_t key_count_ = 0;
   // Scratch for merging repeated keys, by key id, in the arena: the object
   // being merged stamps each key id it has met with its serial, and notes

@@ -39,18 +39,27 @@ class NullRuns {
     std::memset(text_.data() + 5 * size_t{cells}, 0, kPiece);  // read past a run, never kept
   }
 
+  // The nulls of cells [from, to) and the comma before cell `to`, which is
+  // where the text's next piece starts; from < to.
+  void write_before(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
+    const size_t skip = from == 0 ? 1 : 0;
+    copy(text_.data() + skip, 5 * static_cast<size_t>(to - from) + 1 - skip, out);
+  }
+
   // The nulls of cells [from, to); no comma before cell 0.
   void write(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
     if (from == to) return;
     const size_t skip = from == 0 ? 1 : 0;
-    const size_t n = 5 * static_cast<size_t>(to - from) - skip;
-    const char* source = text_.data() + skip;
+    copy(text_.data() + skip, 5 * static_cast<size_t>(to - from) - skip, out);
+  }
+
+ private:
+  static void copy(const char* source, size_t n, json::ByteBuffer& out) {
     char* target = out.room(n + kPiece);
     for (size_t done = 0; done < n; done += kPiece) std::memcpy(target + done, source + done, kPiece);
     out.advance(n);
   }
 
- private:
   static constexpr size_t kPiece = 32;
   std::span<char> text_;
 };
@@ -200,18 +209,26 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   for (size_t r = 0; r < rows.size(); ++r) {
     out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
     const JsonObject& row = rows[r].as_object();
-    for (size_t i = 0; i < row.size; ++i) {
-      uint32_t cell = cell_of_key[row.keys[i]->id];
+    // In locals: the compiler would read the row's fields again after each
+    // store of a cell, as it cannot tell them apart.
+    const json::JsonKey* const* const keys = row.keys;
+    const JsonValue* const values = row.values;
+    const size_t size = row.size;
+    for (size_t i = 0; i < size; ++i) {
+      uint32_t cell = cell_of_key[keys[i]->id];
       if (cell == kNoColumn) continue;
-      cells[cell] = &row.values[i];
+      cells[cell] = &values[i];
       present[cell >> 6] |= uint64_t{1} << (cell & 63);
     }
     uint32_t next = 0;
     for (size_t word = 0; word < present.size(); ++word) {
       for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
         uint32_t cell = static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
-        nulls.write(next, cell, out);
-        if (cell != 0) out.push(',');
+        if (cell == next) {
+          if (cell != 0) out.push(',');
+        } else {
+          nulls.write_before(next, cell, out);
+        }
         json::write_compact(*cells[cell], out);
         next = cell + 1;
       }

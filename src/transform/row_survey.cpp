@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tamsel {
 
@@ -49,32 +50,53 @@ bool row_values_equal(const JsonValue& a, const JsonValue& b) {
 
 }  // namespace
 
-template <class ColumnOfMember>
-const ShapeColumns::Entry& ShapeColumns::columns_of(const JsonObject& row, ColumnOfMember&& column_of_member) {
-  // All bits of the address pick the entry: arrays of names sit wherever
-  // the arena put them, so a few low bits alone would often collide.
-  const size_t slot = (reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kEntryShift;
-  Entry& entry = cache_[slot];
-  const uint32_t bit = uint32_t{1} << slot;
+const uint32_t* ShapeColumns::find(const JsonObject& row) {
+  // All bits of the address pick the set: arrays of names sit wherever the
+  // arena put them, so a few low bits alone would often collide.
+  const size_t set = (reinterpret_cast<uintptr_t>(row.keys) * 0x9E3779B97F4A7C15ULL) >> kSetShift;
+  Entry* const ways = &cache_[2 * set];
+  const uint32_t bit = uint32_t{1} << set;
   if ((filled_ & bit) == 0) {
-    entry.capacity = 0;
-    entry.keys = nullptr;
+    for (size_t w = 0; w < 2; ++w) ways[w] = Entry{nullptr, nullptr, 0, 0};
     filled_ |= bit;
   }
-  if (entry.keys != row.keys || entry.size != row.size) {
-    if (entry.capacity < row.size) {
-      entry.columns = arena_.allocate_array<uint32_t>(row.size);
-      entry.capacity = row.size;
-    }
-    entry.keys = row.keys;
-    entry.size = row.size;
-    entry.name_text_bytes = 0;
-    for (size_t i = 0; i < row.size; ++i) {
-      entry.columns[i] = column_of_member(row.keys[i], row.values[i]);
-      entry.name_text_bytes += row.keys[i]->size + 3;
+  if (ways[0].keys == row.keys && ways[0].size == row.size) return ways[0].columns;
+  // The other way, or the one to refill: either way it is the one used last now.
+  std::swap(ways[0], ways[1]);
+  if (ways[0].keys == row.keys && ways[0].size == row.size) return ways[0].columns;
+  refill_ = &ways[0];
+  return nullptr;
+}
+
+uint32_t* ShapeColumns::remember(const JsonObject& row) {
+  Entry& entry = *refill_;
+  if (entry.capacity < row.size) {
+    entry.columns = arena_.allocate_array<uint32_t>(row.size);
+    entry.capacity = row.size;
+  }
+  entry.keys = row.keys;
+  entry.size = row.size;
+  return entry.columns;
+}
+
+size_t RowSurvey::name_text_bytes() const {
+  // Each row's member is counted once in its column's rows_present.
+  size_t bytes = 0;
+  for (const Column& c : columns_) bytes += (c.key->size + 3) * c.rows_present;
+  return bytes;
+}
+
+// Counts `member`, of row `r`, into its column.
+inline void RowSurvey::count(Column& column, const JsonValue& member, size_t r) {
+  ++column.rows_present;
+  if (!member.is_null()) column.has_value = true;
+  if (column.may_be_constant) {
+    if (r == 0 || row_values_equal(member, *column.first)) {
+      ++column.rows_matching;
+    } else {
+      column.may_be_constant = false;
     }
   }
-  return entry;
 }
 
 void RowSurvey::row(size_t r, const JsonValue& value) {
@@ -84,39 +106,37 @@ void RowSurvey::row(size_t r, const JsonValue& value) {
     return;
   }
   const JsonObject& row = value.as_object();
-  const ShapeColumns::Entry& shape = columns_of(row, r);
-  name_text_bytes_ += shape.name_text_bytes;
-  const uint32_t* row_columns = shape.columns;
+  if (const uint32_t* known = shapes_.find(row)) {
+    // Held in locals: the counts stored on the way would otherwise have
+    // the compiler read these again for every member.
+    Column* const columns = columns_.data();
+    const JsonValue* const values = row.values;
+    const size_t size = row.size;
+    for (size_t i = 0; i < size; ++i) count(columns[known[i]], values[i], r);
+    return;
+  }
+  // A shape not met lately: its members' columns are looked up by name, and
+  // counted on the way.
+  uint32_t* fresh = shapes_.remember(row);
   for (size_t i = 0; i < row.size; ++i) {
-    Column& column = columns_[row_columns[i]];
-    ++column.rows_present;
-    const JsonValue& member = row.values[i];
-    if (!member.is_null()) column.has_value = true;
-    if (column.may_be_constant) {
-      if (r == 0 || row_values_equal(member, *column.first)) {
-        ++column.rows_matching;
-      } else {
-        column.may_be_constant = false;
-      }
-    }
+    const uint32_t c = column_of(row.keys[i], row.values[i], r);
+    fresh[i] = c;
+    count(columns_[c], row.values[i], r);
   }
 }
 
-// The column of each member of `row`, in member order; `r` is its index.
-const ShapeColumns::Entry& RowSurvey::columns_of(const JsonObject& row, size_t r) {
-  return shapes_.columns_of(row, [&](const JsonKey* key, const JsonValue& value) {
-    if (key->id >= column_of_key_.size()) {
-      column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
-    }
-    uint32_t& slot = column_of_key_[key->id];
-    if (slot == kNoColumn) {
-      slot = static_cast<uint32_t>(columns_.size());
-      bool in_first_row = r == 0;
-      columns_.push_back(
-          Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
-    }
-    return slot;
-  });
+// The column of the member `key` of row `r`, made if new.
+inline uint32_t RowSurvey::column_of(const JsonKey* key, const JsonValue& value, size_t r) {
+  if (key->id >= column_of_key_.size()) {
+    column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
+  }
+  uint32_t& slot = column_of_key_[key->id];
+  if (slot == kNoColumn) {
+    slot = static_cast<uint32_t>(columns_.size());
+    bool in_first_row = r == 0;
+    columns_.push_back(Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
+  }
+  return slot;
 }
 
 }  // namespace tamsel

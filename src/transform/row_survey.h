@@ -34,7 +34,10 @@ inline bool goes_to_constants(const Column& c, size_t row_count) {
 
 // The column of each member position of a row, remembered per shape. Rows
 // repeat a few shapes, so a small cache of recent ones answers most rows
-// without looking any name up. The lists live in the document's arena.
+// without looking any name up. Each address may sit in either of two
+// entries, the one used last first: two shapes that rows alternate between
+// then never push each other out, wherever the arena put their names. The
+// lists live in the document's arena.
 class ShapeColumns {
  public:
   struct Entry {
@@ -42,22 +45,24 @@ class ShapeColumns {
     uint32_t* columns;
     uint32_t size;
     uint32_t capacity;
-    size_t name_text_bytes;  // the names as read: quotes and colon included
   };
 
   explicit ShapeColumns(json::Arena& arena) : arena_(arena) {}
 
-  template <class ColumnOfMember>
-  const Entry& columns_of(const json::JsonObject& row, ColumnOfMember&& column_of_member);
+  // The columns of `row`'s members when its shape was met lately, else
+  // null; then remember(row) gives the room where they are to be put.
+  const uint32_t* find(const json::JsonObject& row);
+  uint32_t* remember(const json::JsonObject& row);
 
  private:
-  static constexpr size_t kEntries = 16;
-  static constexpr int kEntryShift = 64 - std::countr_zero(kEntries);
+  static constexpr size_t kSets = 8;
+  static constexpr int kSetShift = 64 - std::countr_zero(kSets);
   json::Arena& arena_;
-  // Which entries hold anything: the table itself is left as it is until an
-  // entry is first filled, which costs a small document less than clearing it.
+  // Which sets hold anything: the table itself is left as it is until a set
+  // is first used, which costs a small document less than clearing it.
   uint32_t filled_ = 0;
-  Entry cache_[kEntries];
+  Entry cache_[2 * kSets];
+  Entry* refill_ = nullptr;  // where the shape last missed goes
 };
 
 // Names are interned per document, so a name's column is found through its
@@ -74,17 +79,18 @@ class RowSurvey final : public json::RowVisitor {
   const json::ArenaArray<Column>& columns() const { return columns_; }
   // The column of each key id met in a row, or kNoColumn.
   const json::ArenaArray<uint32_t>& column_of_key() const { return column_of_key_; }
-  // The bytes the rows' member names took in the input.
-  size_t name_text_bytes() const { return name_text_bytes_; }
+  // The bytes the rows' member names took in the input, quotes and colon
+  // included.
+  size_t name_text_bytes() const;
 
  private:
-  const ShapeColumns::Entry& columns_of(const json::JsonObject& row, size_t r);
+  uint32_t column_of(const json::JsonKey* key, const json::JsonValue& value, size_t r);
+  void count(Column& column, const json::JsonValue& member, size_t r);
 
   json::ArenaArray<uint32_t> column_of_key_;
   json::ArenaArray<Column> columns_;
   ShapeColumns shapes_;
   size_t first_non_object_ = kNoRow;
-  size_t name_text_bytes_ = 0;
 };
 
 }  // namespace tamsel

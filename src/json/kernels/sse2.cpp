@@ -63,6 +63,18 @@ __attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_
   return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xffff;
 }
 
+// One block of fewer than 16 bytes, 16 readable: as valid_blocks checks its
+// zero-padded last block, then the zero block after the end, but with the
+// padding made by clearing the bytes past `size` instead of copying.
+__attribute__((target("ssse3"))) bool valid_short_block(const char* data, size_t size) {
+  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i kept = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(size)), index);
+  const __m128i input = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), kept);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i errors = _mm_or_si128(block_errors(input, zero), block_errors(zero, input));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, zero)) == 0xffff;
+}
+
 // Asked once; x86-64 processors before 2006 lack SSSE3.
 bool have_ssse3() {
   static const bool supported = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
@@ -73,6 +85,11 @@ bool have_ssse3() {
 
 bool is_valid_utf8(const char* data, size_t size) {
   if (size >= 16 && have_ssse3()) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size);
+  return portable::is_valid_utf8(data, size);
+}
+
+bool is_valid_utf8_short(const char* data, size_t size) {
+  if (have_ssse3()) return valid_short_block(data, size);
   return portable::is_valid_utf8(data, size);
 }
 

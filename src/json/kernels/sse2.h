@@ -40,6 +40,10 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
 // 16-byte blocks with SSSE3, else the portable automaton.
 bool is_valid_utf8(const char* data, size_t size);
 
+// Fewer than 16 bytes with 16 readable from `data`: one block, the bytes
+// past `size` cleared, with SSSE3; else the portable automaton.
+bool is_valid_utf8_short(const char* data, size_t size);
+
 }  // namespace tamsel::json::sse2
 
 #endif
