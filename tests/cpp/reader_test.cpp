@@ -329,6 +329,14 @@ TEST(Reader, RepeatedKeysMergeTheSameEitherSideOfEightMembers) {
       {R"({"a":1,"b":2,"a":3,"c":4,"b":5,"d":6,"c":7,"d":8,"e":9})", R"({"a":3,"b":5,"c":7,"d":8,"e":9})"},
       {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})", R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
       {R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":7,"b":8})", R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":8})"},
+      // Large objects in a row: one without repeats, then ones whose repeat
+      // is last, or whose names the one before met already.
+      {R"([{"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9},)"
+       R"({"i":1,"h":2,"g":3,"f":4,"e":5,"d":6,"c":7,"b":8,"a":9,"i":0},)"
+       R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9}])",
+       R"([{"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9},)"
+       R"({"i":0,"h":2,"g":3,"f":4,"e":5,"d":6,"c":7,"b":8,"a":9},)"
+       R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9}])"},
   };
   for (const Case& c : cases) {
     auto parsed = parse_value(c.in);
