@@ -345,6 +345,37 @@ TEST(Reader, RepeatedKeysMergeTheSameEitherSideOfEightMembers) {
   }
 }
 
+// Rows that hold their names in a different order each time, so that names
+// are found among the ones met before rather than by their place: names
+// shorter than, exactly and longer than eight bytes, ones sharing their
+// first eight bytes, the empty name and names with escapes. Each row must
+// write back as it was read.
+TEST(Reader, NamesMetBeforeInAnyOrder) {
+  const std::vector<std::string> names = {
+      "attr_001", "attr_001x", "attr_001yz", "attr_00", "a", "", "ab\\\"c", "attr_\\\\01", "tab\\t", "x_shared_prefix_long_name"};
+  std::string doc = "[";
+  for (size_t row = 0; row < 40; ++row) {
+    if (row != 0) doc += ',';
+    doc += '{';
+    // A rotation of the names, every other row reversed, some left out.
+    for (size_t i = 0; i < names.size(); ++i) {
+      const size_t k = row % 2 == 0 ? (row + i) % names.size() : (row + names.size() - i) % names.size();
+      if ((row + k) % 7 == 3) continue;
+      if (doc.back() != '{') doc += ',';
+      doc += "\"" + names[k] + "\":" + std::to_string(row * 100 + k);
+    }
+    doc += '}';
+  }
+  doc += ']';
+  auto parsed = parse_value(doc);
+  ASSERT_TRUE(parsed.outcome.ok());
+  EXPECT_EQ(compact_text(parsed.first()), doc);
+  // A repeated name is still one member, found by its first bytes or not.
+  auto repeated = parse_value(R"([{"attr_001x":0,"attr_001":1},{"attr_001":1,"attr_001x":2,"attr_001":3,"a":4,"a":5}])");
+  ASSERT_TRUE(repeated.outcome.ok());
+  EXPECT_EQ(compact_text(repeated.first()), R"([{"attr_001x":0,"attr_001":1},{"attr_001":3,"attr_001x":2,"a":5}])");
+}
+
 TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   auto parsed = parse_value(R"("\"\\\/\b\f\n\r\t\u00e9\uD83D\uDE00\u0000")");
   ASSERT_TRUE(parsed.outcome.ok());
