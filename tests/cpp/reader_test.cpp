@@ -98,6 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{std::string("[\"\0\"]", 5), kControl, 1, 3},
         Rejected{"[\"\\x\"]", "invalid escape", 1, 4},
         Rejected{"[\"\\u12\"]", "invalid escape", 1, 8},
+        // A byte just outside each range of hexadecimal digits, at each place.
+        Rejected{"[\"\\u/000\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u0:00\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u00@0\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u000G\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u`abc\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\uabcg\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u00\xff" "0\"]", "invalid escape", 1, 8},
         Rejected{"[\"\\u12", "EOF while parsing a string", 1, 6},
         Rejected{"[\"\\uDC00\"]", "lone leading surrogate in hex escape", 1, 8},
         Rejected{"[\"\\uD800x\"]", "unexpected end of hex escape", 1, 9},
@@ -386,6 +394,9 @@ TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   ASSERT_TRUE(own_form.outcome.ok());
   EXPECT_EQ(string_content(own_form.first()), "a\"\\\b\f\n\r\t\x01\x1fz");
   EXPECT_EQ(compact_text(own_form.first()), R"("a\"\\\b\f\n\r\t\u0001\u001fz")");
+  auto mixed_case = parse_value(R"("\u00C9\u00e9\uAbCd")");
+  ASSERT_TRUE(mixed_case.outcome.ok());
+  EXPECT_EQ(string_content(mixed_case.first()), "\xc3\x89\xc3\xa9\xea\xaf\x8d");
   auto keys = parse_value(R"({"\u0061":1,"a":2})");
   ASSERT_TRUE(keys.outcome.ok());
   EXPECT_EQ(compact_text(keys.first()), R"({"a":2})");
