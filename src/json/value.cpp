@@ -201,11 +201,20 @@ size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values
     merge_mark_count_ = count;
     std::memset(static_cast<void*>(merge_marks_), 0, count * sizeof(MergeMark));
   }
-  if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
-    std::memset(static_cast<void*>(merge_marks_), 0, merge_mark_count_ * sizeof(MergeMark));
-    merge_serial_ = 1;
+  // Most objects have no repeated name: a first pass only looks for one,
+  // stamping ids without noting positions or moving members.
+  uint32_t serial = next_merge_serial();
+  size_t first_repeat = 0;
+  for (const JsonKey* const* k = keys; k != keys + size; ++k) {
+    uint32_t& stamp = merge_marks_[(*k)->id].stamp;
+    if (stamp == serial) {
+      first_repeat = static_cast<size_t>(k - keys);
+      break;
+    }
+    stamp = serial;
   }
-  const uint32_t serial = merge_serial_;
+  if (first_repeat == 0) return size;  // the first member never repeats an earlier one
+  serial = next_merge_serial();
   size_t kept = 0;
   for (size_t i = 0; i < size; ++i) {
     uint32_t id = keys[i]->id;
@@ -222,6 +231,15 @@ size_t JsonDocument::merge_repeated_keys(const JsonKey** keys, JsonValue* values
     ++kept;
   }
   return kept;
+}
+
+// A serial no mark holds yet.
+uint32_t JsonDocument::next_merge_serial() {
+  if (++merge_serial_ == 0) {  // wrapped: old stamps could collide
+    std::memset(static_cast<void*>(merge_marks_), 0, merge_mark_count_ * sizeof(MergeMark));
+    merge_serial_ = 1;
+  }
+  return merge_serial_;
 }
 
 JsonObject* JsonDocument::make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size) {

@@ -311,6 +311,7 @@ class JsonDocument {
   MergeMark* merge_marks_ = nullptr;
   size_t merge_mark_count_ = 0;
   uint32_t merge_serial_ = 0;
+  uint32_t next_merge_serial();
 };
 
 // Equality of two values: kinds must match; numbers must have the same

@@ -98,6 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{std::string("[\"\0\"]", 5), kControl, 1, 3},
         Rejected{"[\"\\x\"]", "invalid escape", 1, 4},
         Rejected{"[\"\\u12\"]", "invalid escape", 1, 8},
+        // A byte just outside each range of hexadecimal digits, at each place.
+        Rejected{"[\"\\u/000\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u0:00\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u00@0\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u000G\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u`abc\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\uabcg\"]", "invalid escape", 1, 8},
+        Rejected{"[\"\\u00\xff" "0\"]", "invalid escape", 1, 8},
         Rejected{"[\"\\u12", "EOF while parsing a string", 1, 6},
         Rejected{"[\"\\uDC00\"]", "lone leading surrogate in hex escape", 1, 8},
         Rejected{"[\"\\uD800x\"]", "unexpected end of hex escape", 1, 9},
@@ -329,12 +337,51 @@ TEST(Reader, RepeatedKeysMergeTheSameEitherSideOfEightMembers) {
       {R"({"a":1,"b":2,"a":3,"c":4,"b":5,"d":6,"c":7,"d":8,"e":9})", R"({"a":3,"b":5,"c":7,"d":8,"e":9})"},
       {R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})", R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})"},
       {R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":7,"b":8})", R"({"h":1,"g":2,"f":3,"e":4,"d":5,"c":6,"b":8})"},
+      // Large objects in a row: one without repeats, then ones whose repeat
+      // is last, or whose names the one before met already.
+      {R"([{"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9},)"
+       R"({"i":1,"h":2,"g":3,"f":4,"e":5,"d":6,"c":7,"b":8,"a":9,"i":0},)"
+       R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9}])",
+       R"([{"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9},)"
+       R"({"i":0,"h":2,"g":3,"f":4,"e":5,"d":6,"c":7,"b":8,"a":9},)"
+       R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9}])"},
   };
   for (const Case& c : cases) {
     auto parsed = parse_value(c.in);
     ASSERT_TRUE(parsed.outcome.ok()) << c.in;
     EXPECT_EQ(compact_text(parsed.first()), c.out) << c.in;
   }
+}
+
+// Rows that hold their names in a different order each time, so that names
+// are found among the ones met before rather than by their place: names
+// shorter than, exactly and longer than eight bytes, ones sharing their
+// first eight bytes, the empty name and names with escapes. Each row must
+// write back as it was read.
+TEST(Reader, NamesMetBeforeInAnyOrder) {
+  const std::vector<std::string> names = {
+      "attr_001", "attr_001x", "attr_001yz", "attr_00", "a", "", "ab\\\"c", "attr_\\\\01", "tab\\t", "x_shared_prefix_long_name"};
+  std::string doc = "[";
+  for (size_t row = 0; row < 40; ++row) {
+    if (row != 0) doc += ',';
+    doc += '{';
+    // A rotation of the names, every other row reversed, some left out.
+    for (size_t i = 0; i < names.size(); ++i) {
+      const size_t k = row % 2 == 0 ? (row + i) % names.size() : (row + names.size() - i) % names.size();
+      if ((row + k) % 7 == 3) continue;
+      if (doc.back() != '{') doc += ',';
+      doc += "\"" + names[k] + "\":" + std::to_string(row * 100 + k);
+    }
+    doc += '}';
+  }
+  doc += ']';
+  auto parsed = parse_value(doc);
+  ASSERT_TRUE(parsed.outcome.ok());
+  EXPECT_EQ(compact_text(parsed.first()), doc);
+  // A repeated name is still one member, found by its first bytes or not.
+  auto repeated = parse_value(R"([{"attr_001x":0,"attr_001":1},{"attr_001":1,"attr_001x":2,"attr_001":3,"a":4,"a":5}])");
+  ASSERT_TRUE(repeated.outcome.ok());
+  EXPECT_EQ(compact_text(repeated.first()), R"([{"attr_001x":0,"attr_001":1},{"attr_001":3,"attr_001x":2,"a":5}])");
 }
 
 TEST(Reader, DecodesEscapesAndSurrogatePairs) {
@@ -347,6 +394,9 @@ TEST(Reader, DecodesEscapesAndSurrogatePairs) {
   ASSERT_TRUE(own_form.outcome.ok());
   EXPECT_EQ(string_content(own_form.first()), "a\"\\\b\f\n\r\t\x01\x1fz");
   EXPECT_EQ(compact_text(own_form.first()), R"("a\"\\\b\f\n\r\t\u0001\u001fz")");
+  auto mixed_case = parse_value(R"("\u00C9\u00e9\uAbCd")");
+  ASSERT_TRUE(mixed_case.outcome.ok());
+  EXPECT_EQ(string_content(mixed_case.first()), "\xc3\x89\xc3\xa9\xea\xaf\x8d");
   auto keys = parse_value(R"({"\u0061":1,"a":2})");
   ASSERT_TRUE(keys.outcome.ok());
   EXPECT_EQ(compact_text(keys.first()), R"({"a":2})");
