@@ -210,7 +210,13 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   std::span<const JsonValue*> cells(arena.allocate_array<const JsonValue*>(cell_count), cell_count);
   std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
-    out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
+    {
+      // "[" for row 0, ",[" after it: two stores, one of them spare.
+      char* open = out.room(2);
+      open[0] = r == 0 ? '[' : ',';
+      open[1] = '[';
+      out.advance(r == 0 ? 1 : 2);
+    }
     const JsonObject& row = rows[r].as_object();
     // In locals: the compiler would read the row's fields again after each
     // store of a cell, as it cannot tell them apart.
