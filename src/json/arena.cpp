@@ -18,8 +18,9 @@ Arena::~Arena() {
 void* Arena::allocate_slow(size_t bytes, size_t align) {
   constexpr size_t header = 16;  // keeps the usable area 16-byte aligned
   constexpr size_t max_growth = size_t{256} << 20;
-  if (bytes > std::numeric_limits<size_t>::max() - header - align) throw std::bad_alloc();
-  size_t chunk = std::max(next_chunk_, bytes + align);
+  if (bytes > std::numeric_limits<size_t>::max() - header - align - 16) throw std::bad_alloc();
+  // A multiple of 16, so that the room ends on one (see allocate).
+  size_t chunk = (std::max(next_chunk_, bytes + align) + 15) & ~size_t{15};
   void* memory = allocate_large(header + chunk);
   Chunk* c = static_cast<Chunk*>(memory);
   c->previous = head_;

@@ -13,23 +13,27 @@ namespace tamsel::json {
 
 class Arena {
  public:
-  explicit Arena(size_t first_chunk_bytes = 16 * 1024) : next_chunk_(first_chunk_bytes) {}
+  explicit Arena(size_t first_chunk_bytes = 16 * 1024)
+      : cur_(nothing_left()), end_(nothing_left()), next_chunk_(first_chunk_bytes) {}
   // Starts in [block, block + block_bytes), which the caller owns and which
   // must outlive the arena and be 16-byte aligned; past it, chunks as above,
   // the first of `next_chunk_bytes`. A small document then costs no heap
   // work at all.
   Arena(void* block, size_t block_bytes, size_t next_chunk_bytes)
-      : cur_(static_cast<char*>(block)), end_(static_cast<char*>(block) + block_bytes), next_chunk_(next_chunk_bytes) {}
+      : cur_(static_cast<char*>(block)),
+        end_(static_cast<char*>(block) + (block_bytes & ~size_t{15})),
+        next_chunk_(next_chunk_bytes) {}
   ~Arena();
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
-  // `align` must be a power of two no larger than 16.
+  // `align` must be a power of two no larger than 16. The room in use always
+  // ends on a multiple of 16, so aligning never passes its end and one
+  // comparison tells whether `bytes` fit.
   void* allocate(size_t bytes, size_t align) {
     uintptr_t cur = reinterpret_cast<uintptr_t>(cur_);
     uintptr_t aligned = (cur + (align - 1)) & ~static_cast<uintptr_t>(align - 1);
-    if (cur_ != nullptr && aligned <= reinterpret_cast<uintptr_t>(end_) &&
-        bytes <= static_cast<size_t>(reinterpret_cast<uintptr_t>(end_) - aligned)) {
+    if (bytes <= static_cast<size_t>(reinterpret_cast<uintptr_t>(end_) - aligned)) {
       cur_ = reinterpret_cast<char*>(aligned + bytes);
       return reinterpret_cast<void*>(aligned);
     }
@@ -54,9 +58,15 @@ class Arena {
     size_t bytes;  // the whole allocation, this header included
   };
   void* allocate_slow(size_t bytes, size_t align);
+  // An empty room for an arena with no chunk yet: only empty allocations
+  // fit, and they get an address that is not null.
+  static char* nothing_left() {
+    alignas(16) static char empty[16];
+    return empty;
+  }
 
-  char* cur_ = nullptr;
-  char* end_ = nullptr;
+  char* cur_;
+  char* end_;
   Chunk* head_ = nullptr;
   size_t next_chunk_;
 };

@@ -51,7 +51,10 @@ class ByteBuffer {
  public:
   ByteBuffer() = default;
   // Writes into [memory, memory + bytes), which must outlive the buffer's use.
-  ByteBuffer(char* memory, size_t bytes) : data_(memory), lent_(memory), lent_bytes_(bytes) {}
+  // Memory too small to be worth asking pages for piecewise is writable at
+  // once, so a small output never takes the growing path.
+  ByteBuffer(char* memory, size_t bytes)
+      : data_(memory), capacity_(bytes < kLargeBufferBytes ? bytes : 0), lent_(memory), lent_bytes_(bytes) {}
   ~ByteBuffer() { release(); }
   ByteBuffer(ByteBuffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),

@@ -35,7 +35,14 @@ class NullRuns {
  public:
   NullRuns(uint32_t cells, json::Arena& arena)
       : text_(arena.allocate_array<char>(5 * size_t{cells} + kPiece), 5 * size_t{cells} + kPiece) {
-    for (uint32_t i = 0; i < cells; ++i) std::memcpy(text_.data() + 5 * static_cast<size_t>(i), ",null", 5);
+    // A few nulls one by one, then the text doubles by copying itself: a
+    // wide document's text takes a handful of copies, not one per cell.
+    const size_t bytes = 5 * size_t{cells};
+    const size_t first = std::min<size_t>(cells, 8);
+    for (size_t i = 0; i < first; ++i) std::memcpy(text_.data() + 5 * i, ",null", 5);
+    for (size_t done = 5 * first; done < bytes; done *= 2) {
+      std::memcpy(text_.data() + done, text_.data(), std::min(done, bytes - done));
+    }
     std::memset(text_.data() + 5 * size_t{cells}, 0, kPiece);  // read past a run, never kept
   }
 
@@ -157,11 +164,15 @@ size_t Columnarizer::estimate_output_size() const {
   const RowSurvey& seen = rows_seen_;
   const size_t rows = parsed_->rows().rows().size();
   const size_t payload_size = payload_.size();
-  size_t expected = 64 + payload_size - std::min(payload_size, seen.name_text_bytes()) + 3 * rows;
+  // One pass over the columns: a wide document has more columns than rows.
+  size_t names = 0;
+  size_t expected = 64 + 3 * rows;
   for (const Column& c : seen.columns()) {
+    names += (c.key->size + 3) * c.rows_present;
     expected += 2 * (c.key->size + 3);
     if (c.has_value && !goes_to_constants(c, rows)) expected += 5 * (rows - c.rows_present);
   }
+  expected += payload_size - std::min(payload_size, names);
   return expected;
 }
 
@@ -169,45 +180,43 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   const RowSurvey& survey = rows_seen_;
   std::span<const JsonValue> rows = parsed_->rows().rows();
   const json::ArenaArray<Column>& columns = survey.columns();
-  // Position of each varying column in the row arrays.
   json::JsonDocument& document = parsed_->rows().document();
   json::Arena& arena = document.arena();
   PayloadReleaser releaser(release, payload_, document);
-  std::span<uint32_t> cell_of_column = scratch_array(arena, columns.size(), kNoColumn);
+  // The cell of each key id, or kNoColumn (all bits set): a row's members
+  // find their cells with one look each. Filled whole, then the varying
+  // columns' keys are given their cells while the header names them.
+  const size_t key_ids = survey.column_of_key().size();
+  std::span<uint32_t> cell_of_key(arena.allocate_array<uint32_t>(key_ids), key_ids);
+  static_assert(kNoColumn == UINT32_MAX);
+  if (key_ids != 0) std::memset(cell_of_key.data(), 0xFF, key_ids * sizeof(uint32_t));
   uint32_t cell_count = 0;
-  for (size_t c = 0; c < columns.size(); ++c) {
-    if (columns[c].has_value && !goes_to_constants(columns[c], rows.size())) cell_of_column[c] = cell_count++;
-  }
 
   out.reserve(expected_output_size_);
   out.append(R"({"columns":[)");
-  bool first = true;
-  for (size_t c = 0; c < columns.size(); ++c) {
-    if (cell_of_column[c] == kNoColumn) continue;
-    const Column& column = columns[c];
-    if (!first) out.push(',');
-    first = false;
+  for (const Column& column : columns) {
+    if (!column.has_value || goes_to_constants(column, rows.size())) continue;
+    if (cell_count != 0) out.push(',');
+    cell_of_key[column.key->id] = cell_count++;
     json::write_key(*column.key, out);
   }
   out.append(R"(],"rows":[)");
   // Each row array: the row's own cells in column order, and between them
   // runs of nulls (sparse rows are mostly nulls).
   NullRuns nulls(cell_count, arena);
-  // The cell of each key id, or kNoColumn: a row's members find their cells
-  // with one look each.
-  std::span<uint32_t> cell_of_key(arena.allocate_array<uint32_t>(survey.column_of_key().size()),
-                                  survey.column_of_key().size());
-  for (size_t id = 0; id < cell_of_key.size(); ++id) {
-    uint32_t column = survey.column_of_key()[id];
-    cell_of_key[id] = column != kNoColumn ? cell_of_column[column] : kNoColumn;
-  }
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
   // A cell is read only where its bit is set, after it is stored: no filling.
   std::span<const JsonValue*> cells(arena.allocate_array<const JsonValue*>(cell_count), cell_count);
   std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
-    out.append(r == 0 ? "[" : ",[", r == 0 ? 1 : 2);
+    {
+      // "[" for row 0, ",[" after it: two stores, one of them spare.
+      char* open = out.room(2);
+      open[0] = r == 0 ? '[' : ',';
+      open[1] = '[';
+      out.advance(r == 0 ? 1 : 2);
+    }
     const JsonObject& row = rows[r].as_object();
     // In locals: the compiler would read the row's fields again after each
     // store of a cell, as it cannot tell them apart.
@@ -239,7 +248,7 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
     releaser.row_written(r, row, out.size());
   }
   out.append(R"(],"constants":{)");
-  first = true;
+  bool first = true;
   for (const Column& column : columns) {
     if (!column.has_value || !goes_to_constants(column, rows.size())) continue;
     if (!first) out.push(',');

@@ -33,13 +33,18 @@ class TransformOutcome {
   bool ok() const { return ok_; }
   const json::ByteBuffer& output() const { return output_; }
   json::ByteBuffer& output() { return output_; }
-  const std::string& message() const { return message_; }
+  const std::string& message() const { return message_ ? *message_ : no_message(); }
 
  private:
   TransformOutcome() = default;
+  static const std::string& no_message() {
+    static const std::string empty;
+    return empty;
+  }
   bool ok_ = false;
   json::ByteBuffer output_;
-  std::string message_;
+  // Held only by a failure: a success moves on without moving a string.
+  std::optional<std::string> message_;
 };
 
 // Never throws for any input: every rejection is a failure outcome. Running

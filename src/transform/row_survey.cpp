@@ -57,8 +57,11 @@ const uint32_t* ShapeColumns::find(const JsonObject& row) {
   Entry* const ways = &cache_[2 * set];
   const uint32_t bit = uint32_t{1} << set;
   if ((filled_ & bit) == 0) {
+    // A set not used before holds no shape: nothing to compare.
     for (size_t w = 0; w < 2; ++w) ways[w] = Entry{nullptr, nullptr, 0, 0};
     filled_ |= bit;
+    refill_ = &ways[0];
+    return nullptr;
   }
   if (ways[0].keys == row.keys && ways[0].size == row.size) return ways[0].columns;
   // The other way, or the one to refill: either way it is the one used last now.

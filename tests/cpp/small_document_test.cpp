@@ -4,7 +4,10 @@
 // the tree and the stacks happened to live.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json/arena.h"
@@ -157,6 +160,38 @@ TEST(ArenaArray, GrowsFromACallersBlockIntoChunks) {
   for (uint32_t n = 0; n < 300; ++n) EXPECT_EQ(ids[n], n);
   ASSERT_EQ(words.size(), 210u);
   for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(words[i], i / 7 * 10) << i;
+}
+
+// Allocations of every size and alignment from arenas that start empty, or
+// in a block whose size is no multiple of 16: each lies aligned, inside
+// memory of its own, and none overlaps another; empty ones are not null.
+TEST(Arena, PlacesEachAllocationAlignedAndApart) {
+  alignas(16) char block[100];
+  for (bool in_block : {false, true}) {
+    json::Arena fresh(24);
+    json::Arena started(block, sizeof block, 24);
+    json::Arena& arena = in_block ? started : fresh;
+    std::vector<std::pair<uintptr_t, size_t>> taken;
+    for (size_t i = 0; i < 200; ++i) {
+      const size_t align = size_t{1} << (i % 5);
+      const size_t bytes = (i * 7) % 41;
+      char* p = static_cast<char*>(arena.allocate(bytes, align));
+      ASSERT_NE(p, nullptr) << in_block << " " << i;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % align, 0u) << in_block << " " << i;
+      std::memset(p, static_cast<int>(i), bytes);
+      taken.emplace_back(reinterpret_cast<uintptr_t>(p), bytes);
+    }
+    for (size_t i = 0; i < taken.size(); ++i) {
+      const auto [at, bytes] = taken[i];
+      for (size_t b = 0; b < bytes; ++b) {
+        ASSERT_EQ(reinterpret_cast<const unsigned char*>(at)[b], static_cast<unsigned char>(i)) << in_block << " " << i;
+      }
+      const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+      if (in_block && bytes != 0 && at >= start && at < start + sizeof block) {
+        EXPECT_LE(at + bytes, start + sizeof block) << i;
+      }
+    }
+  }
 }
 
 }  // namespace
