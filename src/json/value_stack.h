@@ -13,6 +13,40 @@
 
 namespace tamsel::json {
 
+namespace stack_detail {
+// The first and the last `N` of `bytes` bytes (N <= bytes <= 2N), each
+// read before either is written.
+template <size_t N>
+inline void copy_two_ends(unsigned char* to, const unsigned char* from, size_t bytes) {
+  unsigned char head[N], tail[N];
+  std::memcpy(head, from, N);
+  std::memcpy(tail, from + bytes - N, N);
+  std::memcpy(to, head, N);
+  std::memcpy(to + bytes - N, tail, N);
+}
+}  // namespace stack_detail
+
+// Copies `count` items from a stack to where they are kept. Most objects
+// and arrays hold a few items, and a call to the library's memcpy for
+// them costs more than the copy: up to 64 bytes are moved as two
+// fixed-size pieces that may overlap, as small strings are copied.
+template <class T>
+inline void copy_items(T* to, const T* from, size_t count) {
+  static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 8 == 0);
+  const size_t bytes = count * sizeof(T);
+  auto* d = reinterpret_cast<unsigned char*>(to);
+  const auto* s = reinterpret_cast<const unsigned char*>(from);
+  if (bytes > 64) {
+    std::memcpy(d, s, bytes);
+  } else if (bytes >= 32) {
+    stack_detail::copy_two_ends<32>(d, s, bytes);
+  } else if (bytes >= 16) {
+    stack_detail::copy_two_ends<16>(d, s, bytes);
+  } else if (bytes == 8) {
+    std::memcpy(d, s, 8);
+  }
+}
+
 // Heap storage given away by a ValueStack.
 struct StackStorageDeleter {
   void operator()(void* items) const noexcept { ::operator delete(items); }
