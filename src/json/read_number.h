@@ -4,8 +4,10 @@
 // exponent part, and the value (an integer, or the float that scaling the
 // significand by the exponent gives).
 //
-// Only the reader includes this. The steps are forced inline so that the
-// compiled read_number is one function, as fast as if written as one.
+// Only the reader includes this. read_number, forced inline into the
+// reader's value switch, takes the common forms in one scan of digit words;
+// any other form, and every failure, goes to read_number_in_steps, one
+// function out of line, which reads the literal again from its start.
 #pragma once
 
 #include <algorithm>
