@@ -142,10 +142,12 @@ def run(mix, calls, threads, rss_bound_mib, timeout, seed, sabotage=None, quiet=
     release = threading.Event()  # lets a hung saboteur go once the check is over
 
     def worker(t):
+        passed_warm_up = False
         try:
             for n, i in enumerate(schedule[t]):
                 if n == warm_at:
                     warm.wait(timeout)
+                    passed_warm_up = True
                 if sabotage and t == 0 and n == sabotage[1]:
                     if sabotage[0] == "die":
                         raise SystemExit("sabotage: worker 0 exits")
@@ -156,7 +158,12 @@ def run(mix, calls, threads, rss_bound_mib, timeout, seed, sabotage=None, quiet=
                 done[t] += 1
         except BaseException as error:  # noqa: B036 - a worker must never die silently
             deaths.append((t, done[t], error, "".join(traceback.format_exception(error))))
-            warm.abort()
+            # Breaking the barrier frees those still waiting at it. Once this worker
+            # is through, every party has arrived, but the main thread may not yet
+            # have woken: breaking it then would report a death after warm-up as
+            # one before it.
+            if not passed_warm_up:
+                warm.abort()
 
     workers = [threading.Thread(target=worker, args=(t,), daemon=True, name=f"stress-{t}") for t in range(threads)]
     started = time.monotonic()
@@ -227,6 +234,7 @@ def check_the_harness():
     cases = [
         (("die", 0), "a worker died before warm-up; worker 0 died after 0 calls"),
         (("die", 150), "worker 0 died after 150 calls"),
+        (("die", 21), "worker 0 died after 21 calls"),  # while the main thread may still be waking
         (("hang", 0), "warm-up barrier not reached by every worker within 2 s"),
         (("hang", 150), "stress-0 still running 2 s after warm-up, at call 150 of 200"),
     ]
