@@ -20,7 +20,8 @@ The module keeps large blocks between calls, up to a bound, and gives them
 back once its pool goes unused for a number of calls. Resident memory after
 warm-up and at the end is read with that pool emptied, so the two compare
 what calls leave behind, not how full the pool happened to be. The samples
-that are compared are those taken while every worker was still running.
+that are compared are those taken while every worker was still running,
+after the pool has had a tenth of the run to fill again.
 """
 import argparse
 import json
@@ -229,8 +230,10 @@ def run(mix, calls, threads, rss_bound_mib, timeout, seed, sabotage=None, quiet=
         release.set()
 
     completed = sum(done)
-    quarter = max(1, len(samples) // 4)
-    early, late = sorted(samples[:quarter])[quarter // 2], sorted(samples[-quarter:])[quarter // 2]
+    # The first tenth is left out: the pool, emptied for the baseline, fills again then.
+    settled = samples[len(samples) // 10:]
+    quarter = max(1, len(settled) // 4)
+    early, late = sorted(settled[:quarter])[quarter // 2], sorted(settled[-quarter:])[quarter // 2]
     if not quiet:
         print(f"{completed} calls on {threads} threads in {elapsed:.1f} s; resident after warm-up "
               f"{baseline / MiB:.1f} MiB, peak {max(peak, final) / MiB:.1f} MiB, median of the first "
