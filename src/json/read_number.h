@@ -309,15 +309,29 @@ struct DecimalLiteral {
   const char* p = in.p;
   n.negative = *p == '-';
   p += n.negative ? 1 : 0;
-  size_t run;
-  if (p + 1 < in.end && is_digit(*p) && !is_digit(p[1])) {
-    // One integer digit, as in most floats: no word to gather.
-    n.significand = static_cast<uint64_t>(*p - '0');
-    run = 1;
-  } else {
-    run = take_digit_run(p, in.end, n.significand);
-    if (run == 0 || run > 19 || (run > 1 && *p == '0')) return read_number_in_steps(in);
+  // Most integer parts end within their first eight bytes: the word read to
+  // find the end gives their digits too, and one digit, as in most floats,
+  // is its low byte. Longer parts, and those near the end of the input, take
+  // the digit run's own way; so does a part with no digit, to fail.
+  size_t run = 0;
+  if (in.end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    const uint64_t bad = non_digit_bytes(word);
+    if (bad != 0) {
+      run = static_cast<unsigned>(std::countr_zero(bad)) / 8;
+      if (run == 1) {
+        n.significand = (word & 0xff) - '0';
+      } else if (run != 0) {
+        n.significand = leading_digits_value(word, static_cast<unsigned>(run));
+      }
+    }
   }
+  if (run == 0) {
+    run = take_digit_run(p, in.end, n.significand);
+    if (run == 0 || run > 19) return read_number_in_steps(in);
+  }
+  if (run > 1 && *p == '0') return read_number_in_steps(in);
   p += run;
   if (p < in.end && *p == '.') {
     uint64_t fraction;

@@ -33,6 +33,13 @@ bool same_key(const JsonKey& a, const JsonKey& b) {
 
 size_t index_capacity_for(size_t size) { return std::bit_ceil(size * 2); }
 
+// By the size of a name shorter than eight bytes: its closing quote in its
+// first word, and the bytes that the name and quote fill (JsonKey::lead).
+constexpr uint64_t kLeadQuote[8] = {0x22,         0x2200,         0x220000,         0x22000000,
+                                    0x2200000000, 0x220000000000, 0x22000000000000, 0x2200000000000000};
+constexpr uint64_t kLeadMask[8] = {0xff,         0xffff,         0xffffff,         0xffffffff,
+                                   0xffffffffff, 0xffffffffffff, 0xffffffffffffff, ~uint64_t{0}};
+
 }  // namespace
 
 KeyText key_text(const char* data, size_t size) {
@@ -73,7 +80,7 @@ const JsonValue* JsonObject::find(const JsonKey& key) const {
 
 const JsonValue* JsonObject::find(std::string_view name) const {
   JsonKey probe{name.data(), name.size(), hash_key_bytes(name.data(), name.size()), 0, nullptr,
-                false, 0, 0};
+                false, 0, 0, 1, 0};
   return find(probe);
 }
 
@@ -91,13 +98,13 @@ JsonDocument::KeySlot* JsonDocument::empty_key_slots(Arena& arena, size_t capaci
 void JsonDocument::place(KeySlot* slots, size_t mask, const JsonKey* key) {
   size_t slot = key->hash & mask;
   while (slots[slot].id_plus_one != 0) slot = (slot + 1) & mask;
-  slots[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
+  slots[slot] = KeySlot{key->hash, key->id + 1, key};
 }
 
 void JsonDocument::expect_names(size_t count) {
   // Room for twice the names, as the table grows once half full; bounded, as
   // the count is a guess and an empty slot costs its clearing.
-  constexpr size_t kMostFirstCapacity = 256;
+  constexpr size_t kMostFirstCapacity = 512;
   if (key_slots_ == nullptr) first_key_capacity_ = std::clamp<size_t>(std::bit_ceil(2 * count), 4, kMostFirstCapacity);
 }
 
@@ -125,9 +132,10 @@ const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain
   for (;; slot = (slot + 1) & key_mask_) {
     const KeySlot& entry = key_slots_[slot];
     if (entry.id_plus_one == 0) break;
-    if (entry.hash == name.hash && entry.head == name.head && entry.tail == name.tail) {
+    if (entry.hash == name.hash) {
       const JsonKey* key = entry.key;
-      if (key->size == size && (size <= 16 || std::memcmp(key->data + 8, name.data + 8, size - 16) == 0)) {
+      if (key->head == name.head && key->tail == name.tail && key->size == size &&
+          (size <= 16 || std::memcmp(key->data + 8, name.data + 8, size - 16) == 0)) {
         return key;
       }
     }
@@ -142,8 +150,18 @@ const JsonKey* JsonDocument::intern(const KeyText& name, bool borrow, bool plain
   key->plain = plain;
   key->head = name.head;
   key->tail = name.tail;
+  key->lead = name.head;
+  key->lead_mask = ~uint64_t{0};
+  if (size < 8) {
+    key->lead |= kLeadQuote[size];
+    key->lead_mask = kLeadMask[size];
+  }
+  if (!plain) {
+    key->lead = 1;
+    key->lead_mask = 0;
+  }
   ++key_count_;
-  key_slots_[slot] = KeySlot{key->head, key->tail, key->hash, key->id + 1, key};
+  key_slots_[slot] = KeySlot{key->hash, key->id + 1, key};
   if (size_t{key_count_} * 2 > key_mask_ + 1) grow_key_table();
   return key;
 }

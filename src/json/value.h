@@ -40,6 +40,14 @@ struct JsonKey {
   bool plain;     // no byte needs escaping when written
   uint64_t head;  // the first min(size, 8) bytes, zero-padded
   uint64_t tail;  // the last 8 bytes when size >= 8, else 0
+  // What input that starts with this name holds in its first eight bytes,
+  // under `lead_mask`: the name's first eight bytes, or all its bytes and
+  // the closing quote when it is shorter, so that a reader settles most
+  // names with one word of input. A name that is not plain never appears in
+  // input as it is (its input has escapes): its mask is 0 and its lead 1,
+  // which no word matches.
+  uint64_t lead;
+  uint64_t lead_mask;
 
   std::string_view view() const { return {data, size}; }
 };
@@ -285,16 +293,17 @@ class JsonDocument {
   JsonObject* make_large_object(const JsonKey* const* keys, JsonValue* values, size_t size);
 
   Arena arena_;
-  // The key table: open addressing, each slot holding what a lookup compares
-  // first, so that a probe reads one slot and no key. It lives in the arena
-  // (a small document needs no other memory) and is made on the first name.
+  // The key table: open addressing, each slot holding the name's hash, so
+  // that a probe past another name reads one slot and no key. Slots are kept
+  // to 16 bytes: the table is cleared when made and lives in the arena (a
+  // small document needs no other memory), and a name found by its hash is
+  // about to be read anyway.
   struct KeySlot {
-    uint64_t head;
-    uint64_t tail;
     uint32_t hash;
     uint32_t id_plus_one;  // 0: empty
     const JsonKey* key;
   };
+  static_assert(sizeof(KeySlot) == 16);
   static KeySlot* empty_key_slots(Arena& arena, size_t capacity);
   static void place(KeySlot* slots, size_t mask, const JsonKey* key);
   KeySlot* key_slots_ = nullptr;

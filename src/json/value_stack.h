@@ -73,10 +73,15 @@ class ValueStack {
   void reserve(size_t capacity) {
     if (capacity > capacity_) move_to(capacity);
   }
+  size_t capacity() const { return capacity_; }
+  bool full() const { return size_ == capacity_; }
+
   void push_back(const T& item) {
     if (size_ == capacity_) move_to(capacity_ * 2);
     data_[size_++] = item;
   }
+  // Only when the stack is known not to be full.
+  void push_unchecked(const T& item) { data_[size_++] = item; }
   // Drops the items from `size` on; never grows.
   void shrink_to(size_t size) { size_ = size; }
 
