@@ -165,6 +165,23 @@ class PayloadReleaser {
   uintptr_t released_ = 0;  // given back up to here; 0 until row 0's end is known
 };
 
+// Writes the cells whose bits are set in `bits` (bit i standing for cell
+// first + i), each after the nulls of the cells it follows; `next` is the
+// first cell not yet written, and is moved past them.
+inline void write_present_cells(uint64_t bits, uint32_t first, uint32_t& next, const JsonValue* const* cells,
+                                const NullRuns& nulls, json::ByteBuffer& out) {
+  for (; bits != 0; bits &= bits - 1) {
+    const uint32_t cell = first + static_cast<uint32_t>(std::countr_zero(bits));
+    if (cell == next) {
+      if (cell != 0) out.push(',');
+    } else {
+      nulls.write_before(next, cell, out);
+    }
+    json::write_compact(*cells[cell], out);
+    next = cell + 1;
+  }
+}
+
 // Bitmap words a row's present cells take on the stack rather than in the arena.
 constexpr size_t kStackBitmapWords = 4;
 
@@ -261,25 +278,29 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
     const json::JsonKey* const* const keys = row.keys;
     const JsonValue* const values = row.values;
     const size_t size = row.size;
-    for (size_t i = 0; i < size; ++i) {
-      uint32_t cell = cell_of_key[keys[i]->id];
-      if (cell == kNoColumn) continue;
-      cells[cell] = &values[i];
-      present[cell >> 6] |= uint64_t{1} << (cell & 63);
-    }
     uint32_t next = 0;
-    for (size_t word = 0; word < present.size(); ++word) {
-      for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
-        uint32_t cell = static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
-        if (cell == next) {
-          if (cell != 0) out.push(',');
-        } else {
-          nulls.write_before(next, cell, out);
-        }
-        json::write_compact(*cells[cell], out);
-        next = cell + 1;
+    if (present.size() <= 1) {
+      // Up to 64 cells: the bitmap is one word held in a register, where
+      // the output's stores cannot make the compiler read it again.
+      uint64_t bits = 0;
+      for (size_t i = 0; i < size; ++i) {
+        uint32_t cell = cell_of_key[keys[i]->id];
+        if (cell == kNoColumn) continue;
+        cells[cell] = &values[i];
+        bits |= uint64_t{1} << cell;
       }
-      present[word] = 0;
+      write_present_cells(bits, 0, next, cells.data(), nulls, out);
+    } else {
+      for (size_t i = 0; i < size; ++i) {
+        uint32_t cell = cell_of_key[keys[i]->id];
+        if (cell == kNoColumn) continue;
+        cells[cell] = &values[i];
+        present[cell >> 6] |= uint64_t{1} << (cell & 63);
+      }
+      for (size_t word = 0; word < present.size(); ++word) {
+        write_present_cells(present[word], static_cast<uint32_t>(word * 64), next, cells.data(), nulls, out);
+        present[word] = 0;
+      }
     }
     nulls.write(next, cell_count, out);
     out.push(']');
