@@ -62,6 +62,10 @@ INSTANTIATE_TEST_SUITE_P(
         Columnarized{R"([{"\u0061":1},{"a":2}])", R"({"columns":["a"],"rows":[[1],[2]],"constants":{}})"},
         Columnarized{R"([{"q\"\n":"\u00e9\/"},{"q\"\n":"x"}])",
                      "{\"columns\":[\"q\\\"\\n\"],\"rows\":[[\"\xc3\xa9/\"],[\"x\"]],\"constants\":{}}"},
+        // Names first met inside a value, then as members of later rows,
+        // one of them in a shape already seen.
+        Columnarized{R"([{"a":{"b":1,"c":2,"d":3,"e":4,"f":5}},{"f":1,"a":2},{"a":3},{"f":1,"a":2}])",
+                     R"({"columns":["a","f"],"rows":[[{"b":1,"c":2,"d":3,"e":4,"f":5},null],[2,1],[3,null],[2,1]],"constants":{}})"},
         Columnarized{" \n[{\"a\":true}] \t", R"({"columns":["a"],"rows":[[true]],"constants":{}})"}));
 
 // Top-level numbers compare by mathematical value: variants may differ, but
