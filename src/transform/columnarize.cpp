@@ -70,10 +70,12 @@ class NullRuns {
  private:
   static constexpr size_t kPiece = 32;
   // Past this many bytes a call to memcpy, which moves wider pieces and
-  // unrolls, costs fewer instructions than the loop of pieces.
-  static constexpr size_t kLongRunBytes = 256;
+  // unrolls, costs fewer instructions than stores of pieces.
+  static constexpr size_t kLongRunBytes = 4 * kPiece;
 
   // Two pieces are stored whatever the run's length: most runs fit them.
+  // A run of up to four pieces takes the last two pieces' worth of its own
+  // bytes (overlapping the first two); a longer run is one call.
   static void copy(const char* source, size_t n, json::ByteBuffer& out) {
     char* target = out.room(n + 2 * kPiece);
     std::memcpy(target, source, kPiece);
@@ -82,9 +84,8 @@ class NullRuns {
       if (n > kLongRunBytes) {
         std::memcpy(target, source, n);
       } else {
-        for (size_t done = 2 * kPiece; done < n; done += kPiece) {
-          std::memcpy(target + done, source + done, kPiece);
-        }
+        std::memcpy(target + n - 2 * kPiece, source + n - 2 * kPiece, kPiece);
+        std::memcpy(target + n - kPiece, source + n - kPiece, kPiece);
       }
     }
     out.advance(n);

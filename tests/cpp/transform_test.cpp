@@ -233,8 +233,9 @@ TEST_P(SparseRowOutput, MatchesTheModelInAnyGivenMemory) {
       [](int c) { return c % 2 == 1; },                       // single nulls
       [](int c) { return c % 13 == 0; },                      // runs of 12: 60 bytes and its comma
       [](int c) { return c % 14 == 0; },                      // runs of 13: past two pieces
-      [](int c) { return c % 52 == 5; },                      // runs of 51: just within the long-run bound
-      [](int c) { return c % 53 == 5; },                      // runs of 52: past it
+      [](int c) { return c % 26 == 5; },                      // runs of 25: just within four pieces
+      [](int c) { return c % 27 == 5; },                      // runs of 26: past them
+      [](int c) { return c % 53 == 5; },                      // runs of 52
       [&](int c) { return c == cells / 2 || c == cells - 2; },
   };
   std::vector<reference::Value> rows;
