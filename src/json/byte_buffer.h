@@ -47,6 +47,10 @@ inline void copy_bytes(char* to, const char* from, size_t n) {
   }
 }
 
+// The write position and the end of the room are kept as pointers: the
+// bytes a writer stores may alias the buffer's own fields, so the compiler
+// reads them again after each store, and pointers need fewer such reads and
+// less arithmetic than a base, a size and a capacity.
 class ByteBuffer {
  public:
   ByteBuffer() = default;
@@ -54,20 +58,24 @@ class ByteBuffer {
   // Memory too small to be worth asking pages for piecewise is writable at
   // once, so a small output never takes the growing path.
   ByteBuffer(char* memory, size_t bytes)
-      : data_(memory), capacity_(bytes < kLargeBufferBytes ? bytes : 0), lent_(memory), lent_bytes_(bytes) {}
+      : data_(memory),
+        end_(memory),
+        limit_(memory + (bytes < kLargeBufferBytes ? bytes : 0)),
+        lent_(memory),
+        lent_bytes_(bytes) {}
   ~ByteBuffer() { release(); }
   ByteBuffer(ByteBuffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
-        size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)),
+        end_(std::exchange(other.end_, nullptr)),
+        limit_(std::exchange(other.limit_, nullptr)),
         lent_(std::exchange(other.lent_, nullptr)),
         lent_bytes_(std::exchange(other.lent_bytes_, 0)) {}
   ByteBuffer& operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
       release();
       data_ = std::exchange(other.data_, nullptr);
-      size_ = std::exchange(other.size_, 0);
-      capacity_ = std::exchange(other.capacity_, 0);
+      end_ = std::exchange(other.end_, nullptr);
+      limit_ = std::exchange(other.limit_, nullptr);
       lent_ = std::exchange(other.lent_, nullptr);
       lent_bytes_ = std::exchange(other.lent_bytes_, 0);
     }
@@ -80,71 +88,76 @@ class ByteBuffer {
   bool in_memory(const char* memory) const { return lent_ != nullptr && data_ == memory; }
 
   const char* data() const { return data_; }
-  size_t size() const { return size_; }
-  std::string_view view() const { return {data_, size_}; }
+  size_t size() const { return static_cast<size_t>(end_ - data_); }
+  std::string_view view() const { return {data_, size()}; }
 
   // A hint; a buffer over given memory ignores it.
   void reserve(size_t capacity) {
-    if (lent_ == nullptr && capacity > capacity_) regrow(capacity);
+    if (lent_ == nullptr && capacity > this->capacity()) regrow(capacity);
   }
   // Room for `n` more bytes; returns where they go. Commit with `advance`.
   char* room(size_t n) {
-    if (capacity_ - size_ < n) grow_for(n);
-    return data_ + size_;
+    if (static_cast<size_t>(limit_ - end_) < n) grow_for(n);
+    return end_;
   }
-  void advance(size_t n) { size_ += n; }
+  void advance(size_t n) { end_ += n; }
 
   void push(char c) {
-    if (size_ == capacity_) grow_for(1);
-    data_[size_++] = c;
+    if (end_ == limit_) grow_for(1);
+    *end_++ = c;
   }
   void append(const char* bytes, size_t n) {
-    if (capacity_ - size_ < n) grow_for(n);
-    copy_bytes(data_ + size_, bytes, n);
-    size_ += n;
+    if (static_cast<size_t>(limit_ - end_) < n) grow_for(n);
+    copy_bytes(end_, bytes, n);
+    end_ += n;
   }
   void append(std::string_view s) { append(s.data(), s.size()); }
 
  private:
+  size_t capacity() const { return static_cast<size_t>(limit_ - data_); }
+
   void grow_for(size_t n) {
-    if (n > SIZE_MAX / 2 - size_) throw std::bad_alloc();
-    size_t wanted = size_ + n;
+    const size_t size = this->size();
+    const size_t capacity = this->capacity();
+    if (n > SIZE_MAX / 2 - size) throw std::bad_alloc();
+    size_t wanted = size + n;
     if (lent_ != nullptr && wanted <= lent_bytes_) {
       // The next piece of the given memory, its pages asked for together.
-      size_t grown = capacity_ + kLentPiece;
+      size_t grown = capacity + kLentPiece;
       if (grown < wanted) grown = wanted;
       if (grown > lent_bytes_) grown = lent_bytes_;
-      prepare_for_writing(data_ + capacity_, grown - capacity_);
-      capacity_ = grown;
+      prepare_for_writing(limit_, grown - capacity);
+      limit_ = data_ + grown;
       return;
     }
-    size_t doubled = capacity_ + capacity_ / 2;
+    size_t doubled = capacity + capacity / 2;
     regrow(wanted > doubled ? wanted : (doubled < 256 ? 256 : doubled));
   }
   void regrow(size_t capacity) {
+    const size_t size = this->size();
     if (lent_ != nullptr) {
       // Past the given memory: on in memory of its own.
       char* own = static_cast<char*>(allocate_large(capacity));
-      if (size_ != 0) std::memcpy(own, data_, size_);
+      if (size != 0) std::memcpy(own, data_, size);
       lent_ = nullptr;
       lent_bytes_ = 0;
       data_ = own;
-      capacity_ = capacity;
-      return;
+    } else {
+      data_ = static_cast<char*>(reallocate_large(data_, this->capacity(), capacity));
     }
-    data_ = static_cast<char*>(reallocate_large(data_, capacity_, capacity));
-    capacity_ = capacity;
+    end_ = data_ + size;
+    limit_ = data_ + capacity;
   }
   void release() noexcept {
-    if (lent_ == nullptr && data_ != nullptr) free_large(data_, capacity_);
+    if (lent_ == nullptr && data_ != nullptr) free_large(data_, capacity());
   }
 
   static constexpr size_t kLentPiece = size_t{2} << 20;
 
   char* data_ = nullptr;
-  size_t size_ = 0;
-  size_t capacity_ = 0;
-  char* lent_ = nullptr;  // the given memory, while the bytes are there
+  char* end_ = nullptr;    // where the next byte goes
+  char* limit_ = nullptr;  // the end of the room that may be written now
+  char* lent_ = nullptr;   // the given memory, while the bytes are there
   size_t lent_bytes_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "transform/columnarize.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <cstdint>
@@ -30,45 +31,74 @@ std::span<T> scratch_array(json::Arena& arena, size_t count, T value) {
 
 // Writes runs of null cells from one prepared text, in 32-byte pieces that
 // may run past the end of the run (the next write covers them), so a short
-// run costs a store or two rather than a call.
+// run costs a few stores rather than a call; a long run is one call.
 class NullRuns {
  public:
-  NullRuns(uint32_t cells, json::Arena& arena)
-      : text_(arena.allocate_array<char>(5 * size_t{cells} + kPiece), 5 * size_t{cells} + kPiece) {
+  NullRuns(uint32_t cells, json::Arena& arena) {
+    if (cells <= kReadyCells) {
+      text_ = kReadyText.data();
+      return;
+    }
     // A few nulls one by one, then the text doubles by copying itself: a
     // wide document's text takes a handful of copies, not one per cell.
     const size_t bytes = 5 * size_t{cells};
-    const size_t first = std::min<size_t>(cells, 8);
-    for (size_t i = 0; i < first; ++i) std::memcpy(text_.data() + 5 * i, ",null", 5);
-    for (size_t done = 5 * first; done < bytes; done *= 2) {
-      std::memcpy(text_.data() + done, text_.data(), std::min(done, bytes - done));
-    }
-    std::memset(text_.data() + 5 * size_t{cells}, 0, kPiece);  // read past a run, never kept
+    char* text = arena.allocate_array<char>(bytes + kPiece);
+    for (size_t i = 0; i < 8; ++i) std::memcpy(text + 5 * i, ",null", 5);
+    for (size_t done = 5 * 8; done < bytes; done *= 2) std::memcpy(text + done, text, std::min(done, bytes - done));
+    std::memset(text + bytes, 0, kPiece);  // read past a run, never kept
+    text_ = text;
   }
 
   // The nulls of cells [from, to) and the comma before cell `to`, which is
   // where the text's next piece starts; from < to.
   void write_before(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
     const size_t skip = from == 0 ? 1 : 0;
-    copy(text_.data() + skip, 5 * static_cast<size_t>(to - from) + 1 - skip, out);
+    copy(text_ + skip, 5 * static_cast<size_t>(to - from) + 1 - skip, out);
   }
 
   // The nulls of cells [from, to); no comma before cell 0.
   void write(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
     if (from == to) return;
     const size_t skip = from == 0 ? 1 : 0;
-    copy(text_.data() + skip, 5 * static_cast<size_t>(to - from) - skip, out);
+    copy(text_ + skip, 5 * static_cast<size_t>(to - from) - skip, out);
   }
 
+  // Documents of up to this many cells share one text made at compile time;
+  // it and any other text reach at least two pieces past their start.
+  static constexpr size_t kReadyCells = 64;
+
  private:
+  static constexpr size_t kPiece = 32;
+  // Past this many bytes a call to memcpy, which moves wider pieces and
+  // unrolls, costs fewer instructions than stores of pieces.
+  static constexpr size_t kLongRunBytes = 4 * kPiece;
+
+  // Two pieces are stored whatever the run's length: most runs fit them.
+  // A run of up to four pieces takes the last two pieces' worth of its own
+  // bytes (overlapping the first two); a longer run is one call.
   static void copy(const char* source, size_t n, json::ByteBuffer& out) {
-    char* target = out.room(n + kPiece);
-    for (size_t done = 0; done < n; done += kPiece) std::memcpy(target + done, source + done, kPiece);
+    char* target = out.room(n + 2 * kPiece);
+    std::memcpy(target, source, kPiece);
+    std::memcpy(target + kPiece, source + kPiece, kPiece);
+    if (n > 2 * kPiece) [[unlikely]] {
+      if (n > kLongRunBytes) {
+        std::memcpy(target, source, n);
+      } else {
+        std::memcpy(target + n - 2 * kPiece, source + n - 2 * kPiece, kPiece);
+        std::memcpy(target + n - kPiece, source + n - kPiece, kPiece);
+      }
+    }
     out.advance(n);
   }
 
-  static constexpr size_t kPiece = 32;
-  std::span<char> text_;
+  static constexpr std::array<char, 5 * kReadyCells + kPiece> kReadyText = [] {
+    std::array<char, 5 * kReadyCells + kPiece> text{};  // zeros past the nulls
+    for (size_t i = 0; i < kReadyCells; ++i) {
+      for (size_t j = 0; j < 5; ++j) text[5 * i + j] = ",null"[j];
+    }
+    return text;
+  }();
+  const char* text_;
 };
 
 // Gives back the payload behind the rows written, following a
@@ -136,6 +166,26 @@ class PayloadReleaser {
   uintptr_t released_ = 0;  // given back up to here; 0 until row 0's end is known
 };
 
+// Writes the cells whose bits are set in `bits` (bit i standing for cell
+// first + i), each after the nulls of the cells it follows; `next` is the
+// first cell not yet written, and is moved past them.
+inline void write_present_cells(uint64_t bits, uint32_t first, uint32_t& next, const JsonValue* const* cells,
+                                const NullRuns& nulls, json::ByteBuffer& out) {
+  for (; bits != 0; bits &= bits - 1) {
+    const uint32_t cell = first + static_cast<uint32_t>(std::countr_zero(bits));
+    if (cell == next) {
+      if (cell != 0) out.push(',');
+    } else {
+      nulls.write_before(next, cell, out);
+    }
+    json::write_compact(*cells[cell], out);
+    next = cell + 1;
+  }
+}
+
+// Bitmap words a row's present cells take on the stack rather than in the arena.
+constexpr size_t kStackBitmapWords = 4;
+
 }  // namespace
 
 Columnarizer::Columnarizer(std::string_view payload)
@@ -183,19 +233,20 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   json::JsonDocument& document = parsed_->rows().document();
   json::Arena& arena = document.arena();
   PayloadReleaser releaser(release, payload_, document);
-  // The cell of each key id, or kNoColumn (all bits set): a row's members
-  // find their cells with one look each. Filled whole, then the varying
-  // columns' keys are given their cells while the header names them.
+  // The cell of each key id that names a column, or kNoColumn: a row's
+  // members find their cells with one look each. Only the ids of columns
+  // are set, as they are all that rows hold; the header sets them.
   const size_t key_ids = survey.column_of_key().size();
-  std::span<uint32_t> cell_of_key(arena.allocate_array<uint32_t>(key_ids), key_ids);
-  static_assert(kNoColumn == UINT32_MAX);
-  if (key_ids != 0) std::memset(cell_of_key.data(), 0xFF, key_ids * sizeof(uint32_t));
+  uint32_t* const cell_of_key = arena.allocate_array<uint32_t>(key_ids);
   uint32_t cell_count = 0;
 
   out.reserve(expected_output_size_);
   out.append(R"({"columns":[)");
   for (const Column& column : columns) {
-    if (!column.has_value || goes_to_constants(column, rows.size())) continue;
+    if (!column.has_value || goes_to_constants(column, rows.size())) {
+      cell_of_key[column.key->id] = kNoColumn;
+      continue;
+    }
     if (cell_count != 0) out.push(',');
     cell_of_key[column.key->id] = cell_count++;
     json::write_key(*column.key, out);
@@ -207,8 +258,13 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   // A row's cells by column position, and a bitmap of which are present:
   // walking the set bits gives them in order, nulls being the gaps.
   // A cell is read only where its bit is set, after it is stored: no filling.
+  // The bitmap of a document of a few hundred cells sits on the stack.
   std::span<const JsonValue*> cells(arena.allocate_array<const JsonValue*>(cell_count), cell_count);
-  std::span<uint64_t> present = scratch_array<uint64_t>(arena, (size_t{cell_count} + 63) / 64, 0);
+  uint64_t present_here[kStackBitmapWords] = {};
+  const size_t words = (size_t{cell_count} + 63) / 64;
+  std::span<uint64_t> present = words <= kStackBitmapWords
+                                    ? std::span<uint64_t>(present_here, words)
+                                    : scratch_array<uint64_t>(arena, words, 0);
   for (size_t r = 0; r < rows.size(); ++r) {
     {
       // "[" for row 0, ",[" after it: two stores, one of them spare.
@@ -223,25 +279,29 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
     const json::JsonKey* const* const keys = row.keys;
     const JsonValue* const values = row.values;
     const size_t size = row.size;
-    for (size_t i = 0; i < size; ++i) {
-      uint32_t cell = cell_of_key[keys[i]->id];
-      if (cell == kNoColumn) continue;
-      cells[cell] = &values[i];
-      present[cell >> 6] |= uint64_t{1} << (cell & 63);
-    }
     uint32_t next = 0;
-    for (size_t word = 0; word < present.size(); ++word) {
-      for (uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
-        uint32_t cell = static_cast<uint32_t>(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
-        if (cell == next) {
-          if (cell != 0) out.push(',');
-        } else {
-          nulls.write_before(next, cell, out);
-        }
-        json::write_compact(*cells[cell], out);
-        next = cell + 1;
+    if (present.size() <= 1) {
+      // Up to 64 cells: the bitmap is one word held in a register, where
+      // the output's stores cannot make the compiler read it again.
+      uint64_t bits = 0;
+      for (size_t i = 0; i < size; ++i) {
+        uint32_t cell = cell_of_key[keys[i]->id];
+        if (cell == kNoColumn) continue;
+        cells[cell] = &values[i];
+        bits |= uint64_t{1} << cell;
       }
-      present[word] = 0;
+      write_present_cells(bits, 0, next, cells.data(), nulls, out);
+    } else {
+      for (size_t i = 0; i < size; ++i) {
+        uint32_t cell = cell_of_key[keys[i]->id];
+        if (cell == kNoColumn) continue;
+        cells[cell] = &values[i];
+        present[cell >> 6] |= uint64_t{1} << (cell & 63);
+      }
+      for (size_t word = 0; word < present.size(); ++word) {
+        write_present_cells(present[word], static_cast<uint32_t>(word * 64), next, cells.data(), nulls, out);
+        present[word] = 0;
+      }
     }
     nulls.write(next, cell_count, out);
     out.push(']');

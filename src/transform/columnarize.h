@@ -17,18 +17,9 @@ namespace tamsel {
 // Exactly one of: the output document's bytes, or a failure message.
 class TransformOutcome {
  public:
-  static TransformOutcome success(json::ByteBuffer output) {
-    TransformOutcome o;
-    o.ok_ = true;
-    o.output_ = std::move(output);
-    return o;
-  }
-  static TransformOutcome failure(std::string message) {
-    TransformOutcome o;
-    o.ok_ = false;
-    o.message_ = std::move(message);
-    return o;
-  }
+  // Made in place: no empty buffer is made first to be moved over.
+  static TransformOutcome success(json::ByteBuffer&& output) { return TransformOutcome(std::move(output)); }
+  static TransformOutcome failure(std::string message) { return TransformOutcome(std::move(message)); }
 
   bool ok() const { return ok_; }
   const json::ByteBuffer& output() const { return output_; }
@@ -36,7 +27,8 @@ class TransformOutcome {
   const std::string& message() const { return message_ ? *message_ : no_message(); }
 
  private:
-  TransformOutcome() = default;
+  explicit TransformOutcome(json::ByteBuffer&& output) : ok_(true), output_(std::move(output)) {}
+  explicit TransformOutcome(std::string&& message) : message_(std::move(message)) {}
   static const std::string& no_message() {
     static const std::string empty;
     return empty;

@@ -92,7 +92,7 @@ size_t RowSurvey::name_text_bytes() const {
 // Counts `member`, of row `r`, into its column.
 inline void RowSurvey::count(Column& column, const JsonValue& member, size_t r) {
   ++column.rows_present;
-  if (!member.is_null()) column.has_value = true;
+  column.has_value |= !member.is_null();
   if (column.may_be_constant) {
     if (r == 0 || row_values_equal(member, *column.first)) {
       ++column.rows_matching;
@@ -100,6 +100,18 @@ inline void RowSurvey::count(Column& column, const JsonValue& member, size_t r) 
       column.may_be_constant = false;
     }
   }
+}
+
+// Adds the column of the member `key` of row `r`, which has none yet.
+inline uint32_t RowSurvey::add_column(const JsonKey* key, const JsonValue& value, size_t r) {
+  if (key->id >= column_of_key_.size()) {
+    column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
+  }
+  const uint32_t c = static_cast<uint32_t>(columns_.size());
+  column_of_key_[key->id] = c;
+  const bool in_first_row = r == 0;
+  columns_.push_back(Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
+  return c;
 }
 
 void RowSurvey::row(size_t r, const JsonValue& value) {
@@ -119,27 +131,27 @@ void RowSurvey::row(size_t r, const JsonValue& value) {
     return;
   }
   // A shape not met lately: its members' columns are looked up by name, and
-  // counted on the way.
+  // counted on the way. The tables are held in locals, as above; they move
+  // only when a column is added.
   uint32_t* fresh = shapes_.remember(row);
-  for (size_t i = 0; i < row.size; ++i) {
-    const uint32_t c = column_of(row.keys[i], row.values[i], r);
+  const JsonKey* const* const keys = row.keys;
+  const JsonValue* const values = row.values;
+  const size_t size = row.size;
+  const uint32_t* column_of_key = column_of_key_.data();
+  size_t key_ids = column_of_key_.size();
+  Column* columns = columns_.data();
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t id = keys[i]->id;
+    uint32_t c = id < key_ids ? column_of_key[id] : kNoColumn;
+    if (c == kNoColumn) [[unlikely]] {
+      c = add_column(keys[i], values[i], r);
+      column_of_key = column_of_key_.data();
+      key_ids = column_of_key_.size();
+      columns = columns_.data();
+    }
     fresh[i] = c;
-    count(columns_[c], row.values[i], r);
+    count(columns[c], values[i], r);
   }
-}
-
-// The column of the member `key` of row `r`, made if new.
-inline uint32_t RowSurvey::column_of(const JsonKey* key, const JsonValue& value, size_t r) {
-  if (key->id >= column_of_key_.size()) {
-    column_of_key_.resize(std::max<size_t>(kFirstKeys, key->id + 1 + key->id / 2), kNoColumn);
-  }
-  uint32_t& slot = column_of_key_[key->id];
-  if (slot == kNoColumn) {
-    slot = static_cast<uint32_t>(columns_.size());
-    bool in_first_row = r == 0;
-    columns_.push_back(Column{key, in_first_row ? &value : nullptr, 0, 0, false, in_first_row && !value.is_null()});
-  }
-  return slot;
 }
 
 }  // namespace tamsel

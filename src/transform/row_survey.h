@@ -84,7 +84,7 @@ class RowSurvey final : public json::RowVisitor {
   size_t name_text_bytes() const;
 
  private:
-  uint32_t column_of(const json::JsonKey* key, const json::JsonValue& value, size_t r);
+  uint32_t add_column(const json::JsonKey* key, const json::JsonValue& value, size_t r);
   void count(Column& column, const json::JsonValue& member, size_t r);
 
   json::ArenaArray<uint32_t> column_of_key_;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,6 +62,10 @@ INSTANTIATE_TEST_SUITE_P(
         Columnarized{R"([{"\u0061":1},{"a":2}])", R"({"columns":["a"],"rows":[[1],[2]],"constants":{}})"},
         Columnarized{R"([{"q\"\n":"\u00e9\/"},{"q\"\n":"x"}])",
                      "{\"columns\":[\"q\\\"\\n\"],\"rows\":[[\"\xc3\xa9/\"],[\"x\"]],\"constants\":{}}"},
+        // Names first met inside a value, then as members of later rows,
+        // one of them in a shape already seen.
+        Columnarized{R"([{"a":{"b":1,"c":2,"d":3,"e":4,"f":5}},{"f":1,"a":2},{"a":3},{"f":1,"a":2}])",
+                     R"({"columns":["a","f"],"rows":[[{"b":1,"c":2,"d":3,"e":4,"f":5},null],[2,1],[3,null],[2,1]],"constants":{}})"},
         Columnarized{" \n[{\"a\":true}] \t", R"({"columns":["a"],"rows":[[true]],"constants":{}})"}));
 
 // Top-level numbers compare by mathematical value: variants may differ, but
@@ -205,6 +210,69 @@ TEST(Transform, WideSparseRowsStayLinear) {
   EXPECT_EQ(out_rows[7].as_array()[7].as_unsigned(), 1u);
   EXPECT_TRUE(out_rows[7].as_array()[8].is_null());
 }
+
+// Rows of `cells` columns (named in row 0, in order), each row holding the
+// cells a pattern picks, plus a constant and an all-null member that must not
+// take cells: runs of nulls of every length a row can have, across the
+// sizes where the writer changes how it keeps cells and writes runs.
+struct SparseRows {
+  int cells;
+};
+
+void PrintTo(const SparseRows& s, std::ostream* os) { *os << s.cells << " cells"; }
+
+class SparseRowOutput : public ::testing::TestWithParam<SparseRows> {};
+
+TEST_P(SparseRowOutput, MatchesTheModelInAnyGivenMemory) {
+  const int cells = GetParam().cells;
+  // Which cells of a row are present, by row after row 0 (which has all).
+  const std::vector<std::function<bool(int)>> patterns = {
+      [](int) { return false; },                              // all nulls, one run
+      [&](int c) { return c == cells - 1; },                  // one run before the last
+      [](int c) { return c == 0; },                           // one run after the first
+      [](int c) { return c % 2 == 1; },                       // single nulls
+      [](int c) { return c % 13 == 0; },                      // runs of 12: 60 bytes and its comma
+      [](int c) { return c % 14 == 0; },                      // runs of 13: past two pieces
+      [](int c) { return c % 26 == 5; },                      // runs of 25: just within four pieces
+      [](int c) { return c % 27 == 5; },                      // runs of 26: past them
+      [](int c) { return c % 53 == 5; },                      // runs of 52
+      [&](int c) { return c == cells / 2 || c == cells - 2; },
+  };
+  std::vector<reference::Value> rows;
+  std::string payload = "[";
+  for (size_t r = 0; r <= patterns.size(); ++r) {
+    reference::Value row = reference::Value::object();
+    for (int c = 0; c < cells; ++c) {
+      if (r == 0 || patterns[r - 1](c)) {
+        row.insert("c" + std::to_string(c), *reference::read_number(std::to_string(r * 1000 + static_cast<size_t>(c))));
+      }
+      if (c == cells / 3) {
+        row.insert("k", *reference::read_number("7"));
+        row.insert("z", reference::Value());
+      }
+    }
+    payload.append(r ? "," : "").append(reference::text(row));
+    rows.push_back(std::move(row));
+  }
+  payload += "]";
+  const std::string want = reference::columnarized(rows);
+  TransformOutcome outcome = columnarize_json(payload);
+  ASSERT_TRUE(outcome.ok()) << outcome.message();
+  EXPECT_EQ(std::string(outcome.output().view()), want);
+  Columnarizer columnarizer(payload);
+  ASSERT_FALSE(columnarizer.failure());
+  for (size_t given : {want.size(), want.size() + 64}) {
+    std::vector<char> memory(given);
+    json::ByteBuffer out(memory.data(), given);
+    columnarizer.write(out);
+    EXPECT_EQ(std::string(out.view()), want) << given;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, SparseRowOutput,
+                         ::testing::Values(SparseRows{1}, SparseRows{2}, SparseRows{14}, SparseRows{63},
+                                           SparseRows{64}, SparseRows{65}, SparseRows{129}, SparseRows{256},
+                                           SparseRows{257}, SparseRows{400}));
 
 // Given memory of any size, the output is the same: written there while it
 // fits, moved to memory of the buffer's own when it does not.
