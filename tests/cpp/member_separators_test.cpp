@@ -1,8 +1,9 @@
-// The bytes between a member's name, its value and the next member: compact
-// text is read on a short path that looks at the two bytes after the name or
-// the value at once, anything else on the general one. Both must accept and
-// reject the same inputs, with the same message and position, including when
-// the input ends inside those two bytes.
+// The bytes between a member's name, its value and the next member, and
+// between the elements of an array: compact text is read on a short path
+// that looks at the two bytes after a name or a value at once, anything else
+// on the general one. Both must accept and reject the same inputs, with the
+// same message and position, including when the input ends inside those two
+// bytes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -61,6 +62,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Rejected{"[{\"a\":1, \"b\":2}", "EOF while parsing a list", 15},
                       Rejected{"[{\"a\":{\"b\":1,\"c\":", "EOF while parsing a value", 17},
                       Rejected{"[{\"a\":1,\"b\":2}", "EOF while parsing a list", 14}));
+
+INSTANTIATE_TEST_SUITE_P(
+    BetweenElements, RejectedSeparator,
+    ::testing::Values(Rejected{"[1,\x01]", "expected value", 4},
+                      Rejected{"[1,\x7f]", "expected value", 4},
+                      Rejected{"[[1,", "EOF while parsing a value", 4},
+                      Rejected{"[[1,2", "EOF while parsing a list", 5},
+                      Rejected{"[[1,\"", "EOF while parsing a string", 5},
+                      Rejected{"[{\"a\":[1,]}]", "trailing comma", 10},
+                      Rejected{"[{\"a\":[1,,2]}]", "expected value", 10},
+                      Rejected{"[{\"a\":[1,}]}]", "expected value", 10},
+                      Rejected{"[{\"a\":1},]", "trailing comma", 10},
+                      Rejected{"[{\"a\":1},}]", "expected value", 10}));
 
 // Space anywhere between the tokens of a member reads as the compact text.
 class SpacedMembers : public ::testing::TestWithParam<std::string> {};
