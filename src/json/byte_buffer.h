@@ -88,6 +88,7 @@ class ByteBuffer {
   bool in_memory(const char* memory) const { return lent_ != nullptr && data_ == memory; }
 
   const char* data() const { return data_; }
+  char* data() { return data_; }
   size_t size() const { return static_cast<size_t>(end_ - data_); }
   std::string_view view() const { return {data_, size()}; }
 
@@ -101,6 +102,13 @@ class ByteBuffer {
     return end_;
   }
   void advance(size_t n) { end_ += n; }
+
+  // For a writer that keeps the write position in a local while it writes
+  // many values: where the next byte goes, where the room ends, and setting
+  // the position to where its text ended (within the room).
+  char* position() const { return end_; }
+  char* room_limit() const { return limit_; }
+  void settle(char* at) { end_ = at; }
 
   void push(char c) {
     if (end_ == limit_) grow_for(1);

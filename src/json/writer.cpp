@@ -36,10 +36,7 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 // 17 digits. They are made straight into the output where they belong, and
 // the point is put in by moving what follows it with one fixed-size copy,
 // so that no copy's length depends on the number.
-[[gnu::always_inline]] inline void write_decimal(bool negative, uint64_t digits_value, int exponent_of_last,
-                                                 ByteBuffer& out) {
-  char* out_start = out.room(48);
-  char* w = out_start;
+[[gnu::always_inline]] inline char* put_decimal(bool negative, uint64_t digits_value, int exponent_of_last, char* w) {
   *w = '-';
   w += negative ? 1 : 0;
   const int n = static_cast<int>(decimal_digits(digits_value));
@@ -77,12 +74,12 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
     std::memcpy(w, ".0", 2);
     w += 2;
   }
-  out.advance(static_cast<size_t>(w - out_start));
+  return w;
 }
 
 }  // namespace
 
-void write_float_value(const JsonValue& value, ByteBuffer& out) {
+char* put_float_value(const JsonValue& value, char* p) {
   const double x = value.as_double();
   // The digits the literal had, or the power of ten where they ended.
   const bool kept = value.is_short_decimal();
@@ -91,23 +88,28 @@ void write_float_value(const JsonValue& value, ByteBuffer& out) {
   if (digits == 0 && exponent < 0) digits = shortest_digits_at(std::fabs(x), -exponent);
   if (digits == 0) {
     if (!std::isfinite(x)) {
-      out.append("null", 4);
-      return;
+      std::memcpy(p, "null", 4);
+      return p + 4;
     }
     if (x == 0) {
       if (std::signbit(x)) {
-        out.append("-0.0", 4);
-      } else {
-        out.append("0.0", 3);
+        std::memcpy(p, "-0.0", 4);
+        return p + 4;
       }
-      return;
+      std::memcpy(p, "0.0", 3);
+      return p + 3;
     }
     // Shortest round-trip digits, nearest when several qualify.
     const DecimalForm form = shortest_decimal(std::fabs(x));
     digits = form.digits;
     exponent = form.exponent;
   }
-  write_decimal(x < 0, digits, exponent, out);
+  return put_decimal(x < 0, digits, exponent, p);
+}
+
+void write_float_value(const JsonValue& value, ByteBuffer& out) {
+  char* p = out.room(kFloatRoom);
+  out.advance(static_cast<size_t>(put_float_value(value, p) - p));
 }
 
 void write_float(double value, ByteBuffer& out) { write_float_value(JsonValue::make_double(value), out); }

@@ -57,20 +57,38 @@ inline unsigned decimal_digits(uint64_t v) {
   return guess + (v >= kPow10Integer[guess] ? 1 : 0);
 }
 
-inline void write_unsigned(uint64_t value, ByteBuffer& out) {
+// Writers into room their caller has made, for callers that keep the write
+// position in a local: each returns where its text ends.
+inline constexpr size_t kUnsignedRoom = 20;  // write_digits stores at least 8
+inline constexpr size_t kNegativeRoom = 21;
+inline constexpr size_t kFloatRoom = 48;
+
+inline char* put_unsigned(uint64_t value, char* p) {
   unsigned n = decimal_digits(value);
-  write_digits(value, n, out.room(20));
-  out.advance(n);
+  write_digits(value, n, p);
+  return p + n;
 }
 
-inline void write_negative(int64_t value, ByteBuffer& out) {
+inline char* put_negative(int64_t value, char* p) {
   // The magnitude of INT64_MIN does not fit in int64_t; negate as unsigned.
   uint64_t magnitude = 0 - static_cast<uint64_t>(value);
   unsigned n = decimal_digits(magnitude);
-  char* p = out.room(21);
   p[0] = '-';
   write_digits(magnitude, n, p + 1);
-  out.advance(n + 1);
+  return p + 1 + n;
+}
+
+// The text of a float value, at most kFloatRoom bytes with the room past it.
+char* put_float_value(const JsonValue& value, char* p);
+
+inline void write_unsigned(uint64_t value, ByteBuffer& out) {
+  char* p = out.room(kUnsignedRoom);
+  out.advance(static_cast<size_t>(put_unsigned(value, p) - p));
+}
+
+inline void write_negative(int64_t value, ByteBuffer& out) {
+  char* p = out.room(kNegativeRoom);
+  out.advance(static_cast<size_t>(put_negative(value, p) - p));
 }
 
 // The float text: positional for decimal exponents -5 to 15, else exponential.

@@ -29,6 +29,96 @@ std::span<T> scratch_array(json::Arena& arena, size_t count, T value) {
   return {items, count};
 }
 
+// The output's write position, held in locals while the rows are written.
+// Any byte stored could be one of the buffer's own fields as far as the
+// compiler knows, so each check for room through the buffer reads them all
+// again; these copies stay in registers. The buffer is set to the position
+// before anything else writes to it or reads its size.
+class RowCursor {
+ public:
+  explicit RowCursor(json::ByteBuffer& out) : out_(out), at_(out.position()), limit_(out.room_limit()) {}
+
+  // Room for `n` bytes at the position, which `advance_to` then moves.
+  char* room(size_t n) {
+    if (static_cast<size_t>(limit_ - at_) < n) [[unlikely]] {
+      out_.settle(at_);
+      at_ = out_.room(n);
+      limit_ = out_.room_limit();
+    }
+    return at_;
+  }
+  void advance_to(char* p) { at_ = p; }
+  size_t size() const { return static_cast<size_t>(at_ - out_.data()); }
+  // A byte already written, by its offset (the buffer may have moved).
+  char& byte_at(size_t offset) { return out_.data()[offset]; }
+
+  // The buffer, set to the position, for a writer that goes through it;
+  // `resume` takes the position back afterwards.
+  json::ByteBuffer& settle() {
+    out_.settle(at_);
+    return out_;
+  }
+  void resume() {
+    at_ = out_.position();
+    limit_ = out_.room_limit();
+  }
+
+ private:
+  json::ByteBuffer& out_;
+  char* at_;
+  char* limit_;
+};
+
+// Writes ',' and the cell `value`. Scalars, the most of any row, take one
+// check for room for both; anything else goes through the buffer.
+inline void write_cell(const JsonValue& value, RowCursor& at) {
+  // Room for the comma and `n` bytes; returns where the value goes.
+  auto after_comma = [&at](size_t n) {
+    char* p = at.room(n + 1);
+    p[0] = ',';
+    return p + 1;
+  };
+  switch (value.kind()) {
+    case json::JsonKind::null: {
+      char* p = after_comma(4);
+      std::memcpy(p, "null", 4);
+      return at.advance_to(p + 4);
+    }
+    case json::JsonKind::boolean: {
+      // "false" is stored whole, and "true" over its first four bytes.
+      char* p = after_comma(5);
+      std::memcpy(p, "false", 5);
+      if (value.as_bool()) {
+        std::memcpy(p, "true", 4);
+        return at.advance_to(p + 4);
+      }
+      return at.advance_to(p + 5);
+    }
+    case json::JsonKind::number: {
+      char* p = after_comma(json::kFloatRoom);  // the most any number takes
+      switch (value.number_variant()) {
+        case json::NumberVariant::unsigned_int: return at.advance_to(json::put_unsigned(value.as_unsigned(), p));
+        case json::NumberVariant::negative_int: return at.advance_to(json::put_negative(value.as_negative(), p));
+        default: return at.advance_to(json::put_float_value(value, p));
+      }
+    }
+    case json::JsonKind::string:
+      if (value.string_is_written_as_is()) {
+        const size_t n = value.string_size();
+        char* p = after_comma(n + 2);
+        p[0] = '"';
+        json::copy_bytes(p + 1, value.string_data(), n);
+        p[n + 1] = '"';
+        return at.advance_to(p + n + 2);
+      }
+      break;
+    default: break;
+  }
+  at.advance_to(after_comma(0));
+  json::write_compound(value, at.settle());
+  at.resume();
+}
+
 // Writes runs of null cells from one prepared text, in 32-byte pieces that
 // may run past the end of the run (the next write covers them), so a short
 // run costs a few stores rather than a call; a long run is one call.
@@ -49,18 +139,9 @@ class NullRuns {
     text_ = text;
   }
 
-  // The nulls of cells [from, to) and the comma before cell `to`, which is
-  // where the text's next piece starts; from < to.
-  void write_before(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
-    const size_t skip = from == 0 ? 1 : 0;
-    copy(text_ + skip, 5 * static_cast<size_t>(to - from) + 1 - skip, out);
-  }
-
-  // The nulls of cells [from, to); no comma before cell 0.
-  void write(uint32_t from, uint32_t to, json::ByteBuffer& out) const {
-    if (from == to) return;
-    const size_t skip = from == 0 ? 1 : 0;
-    copy(text_ + skip, 5 * static_cast<size_t>(to - from) - skip, out);
+  // The nulls of cells [from, to), each after a comma; from < to.
+  void write(uint32_t from, uint32_t to, RowCursor& out) const {
+    copy(text_, 5 * static_cast<size_t>(to - from), out);
   }
 
   // Documents of up to this many cells share one text made at compile time;
@@ -76,7 +157,7 @@ class NullRuns {
   // Two pieces are stored whatever the run's length: most runs fit them.
   // A run of up to four pieces takes the last two pieces' worth of its own
   // bytes (overlapping the first two); a longer run is one call.
-  static void copy(const char* source, size_t n, json::ByteBuffer& out) {
+  static void copy(const char* source, size_t n, RowCursor& out) {
     char* target = out.room(n + 2 * kPiece);
     std::memcpy(target, source, kPiece);
     std::memcpy(target + kPiece, source + kPiece, kPiece);
@@ -88,7 +169,7 @@ class NullRuns {
         std::memcpy(target + n - kPiece, source + n - kPiece, kPiece);
       }
     }
-    out.advance(n);
+    out.advance_to(target + n);
   }
 
   static constexpr std::array<char, 5 * kReadyCells + kPiece> kReadyText = [] {
@@ -170,15 +251,11 @@ class PayloadReleaser {
 // first + i), each after the nulls of the cells it follows; `next` is the
 // first cell not yet written, and is moved past them.
 inline void write_present_cells(uint64_t bits, uint32_t first, uint32_t& next, const JsonValue* const* cells,
-                                const NullRuns& nulls, json::ByteBuffer& out) {
+                                const NullRuns& nulls, RowCursor& out) {
   for (; bits != 0; bits &= bits - 1) {
     const uint32_t cell = first + static_cast<uint32_t>(std::countr_zero(bits));
-    if (cell == next) {
-      if (cell != 0) out.push(',');
-    } else {
-      nulls.write_before(next, cell, out);
-    }
-    json::write_compact(*cells[cell], out);
+    if (cell != next) nulls.write(next, cell, out);
+    write_cell(*cells[cell], out);
     next = cell + 1;
   }
 }
@@ -265,14 +342,17 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
   std::span<uint64_t> present = words <= kStackBitmapWords
                                     ? std::span<uint64_t>(present_here, words)
                                     : scratch_array<uint64_t>(arena, words, 0);
+  RowCursor at(out);
   for (size_t r = 0; r < rows.size(); ++r) {
+    // Every cell, null or not, is written after a comma, which is cheaper
+    // than asking whether it is the first: the row's first comma becomes
+    // its "[" once the row is written. Row 0 has no comma ahead of it.
     {
-      // "[" for row 0, ",[" after it: two stores, one of them spare.
-      char* open = out.room(2);
-      open[0] = r == 0 ? '[' : ',';
-      open[1] = '[';
-      out.advance(r == 0 ? 1 : 2);
+      char* open = at.room(1);
+      open[0] = ',';
+      at.advance_to(open + (r == 0 ? 0 : 1));
     }
+    const size_t row_start = at.size();
     const JsonObject& row = rows[r].as_object();
     // In locals: the compiler would read the row's fields again after each
     // store of a cell, as it cannot tell them apart.
@@ -290,7 +370,7 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
         cells[cell] = &values[i];
         bits |= uint64_t{1} << cell;
       }
-      write_present_cells(bits, 0, next, cells.data(), nulls, out);
+      write_present_cells(bits, 0, next, cells.data(), nulls, at);
     } else {
       for (size_t i = 0; i < size; ++i) {
         uint32_t cell = cell_of_key[keys[i]->id];
@@ -299,14 +379,21 @@ void Columnarizer::write(json::ByteBuffer& out, const PayloadRelease* release) c
         present[cell >> 6] |= uint64_t{1} << (cell & 63);
       }
       for (size_t word = 0; word < present.size(); ++word) {
-        write_present_cells(present[word], static_cast<uint32_t>(word * 64), next, cells.data(), nulls, out);
+        write_present_cells(present[word], static_cast<uint32_t>(word * 64), next, cells.data(), nulls, at);
         present[word] = 0;
       }
     }
-    nulls.write(next, cell_count, out);
-    out.push(']');
-    releaser.row_written(r, row, out.size());
+    if (next != cell_count) nulls.write(next, cell_count, at);
+    // A row of no cells (when no column has any) is "[]".
+    char* close = at.room(2);
+    close[0] = '[';
+    close += cell_count == 0 ? 1 : 0;
+    close[0] = ']';
+    at.advance_to(close + 1);
+    at.byte_at(row_start) = '[';
+    releaser.row_written(r, row, at.size());
   }
+  at.settle();
   out.append(R"(],"constants":{)");
   bool first = true;
   for (const Column& column : columns) {
