@@ -35,7 +35,8 @@ def table(results):
         if check:
             line += "  " + ", ".join(f"{name}: {verdict}" for name, verdict in check.items())
         lines.append(line)
-    lines += ["", *_interleaved_table(results), "", *_threads_table(results), "", *_other_lines(results), "",
+    lines += ["", *_interleaved_table(results), "", *_fresh_table(results), "", *_threads_table(results), "",
+              *_other_lines(results), "",
               *targets_table(results["targets"]), "", f"Reproduce: {results['meta']['command']}"]
     return "\n".join(lines)
 
@@ -64,6 +65,24 @@ def _interleaved_table(results):
             line += f"{'-':>7} {'-':>10} "
         line += f"{t['minor_faults_per_call']:>8.0f} "
         line += f"{b2b['minor_faults_per_call']['tamsel']:>10.0f}" if b2b else f"{'-':>10}"
+        lines.append(line)
+    return lines
+
+
+def _fresh_table(results):
+    """Each payload in a process of its own, beside back to back in the driver's process."""
+    back_to_back = {(t["shape"], t["size"]): t["mbps"]["tamsel"] for t in results["throughput"]}
+    rows = results.get("fresh", [])
+    sizes = sorted({t["size"] for t in rows})
+    lines = ["tamsel_codec.columnarize alone in a fresh process: input MB/s / minor page faults per call"
+             + (f"; x b2b: against back to back @{size_label(100_000)} in this process" if rows else ""),
+             f"{'shape':<8} " + " ".join(f"{size_label(s):>14}" for s in sizes) + f" {'x b2b':>7}"]
+    for shape in sorted({t["shape"] for t in rows}):
+        by_size = {t["size"]: t for t in rows if t["shape"] == shape}
+        line = f"{shape:<8} " + " ".join(
+            f"{by_size[s]['mbps']:>9.0f} / {by_size[s]['minor_faults_per_call']:<3.0f}" for s in sizes)
+        b2b = back_to_back.get((shape, 100_000))
+        line += f" {by_size[100_000]['mbps'] / b2b:>7.2f}" if b2b and 100_000 in by_size else f" {'-':>7}"
         lines.append(line)
     return lines
 

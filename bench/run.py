@@ -18,6 +18,7 @@ from pathlib import Path
 
 import check
 import corpus
+import fresh
 import interleaved
 import memory
 import native
@@ -38,6 +39,9 @@ REF_SIZE = targets.REF_SIZE
 THREAD_SIZES = [1 * MB, 10 * MB]
 SMALL_PAYLOAD = b'[{"id":1,"ok":true},{"id":22}]'  # 30 bytes
 RETAINED_SMALL_SIZE, RETAINED_SMALL_CALLS = 10 * KB, 1000
+# Payloads timed each in a process of its own (fresh.py): the sizes whose
+# buffers lie around the C allocator's default thresholds.
+FRESH_SIZES = [10 * KB, 30 * KB, 100 * KB, 300 * KB]
 # The plain-Python codec takes seconds a call at 100 MB and no target needs it there.
 PYTHON_MAX_SIZE = 10 * MB
 
@@ -102,6 +106,16 @@ def measure_small(columnarize, rounds, min_seconds):
               "msgspec_decode": timing.python_timer(msgspec_baseline.decode)}
     return {"bytes": len(SMALL_PAYLOAD),
             "seconds_per_call": timing.interleaved_medians(timers, SMALL_PAYLOAD, max(rounds, 5), min_seconds)}
+
+
+def measure_fresh(rounds, min_seconds):
+    out = []
+    for shape in corpus.SHAPES:
+        log(f"fresh processes: {shape}")
+        for size in FRESH_SIZES:
+            out.append(dict(fresh.measure(corpus.corpus_file(shape, size), rounds, min_seconds),
+                            shape=shape, size=size))
+    return out
 
 
 def measure_memory(size):
@@ -190,6 +204,7 @@ def main():
     results["interleaved"] = measure_interleaved(sizes, rounds, interleaved_seconds, columnarize,
                                                  results["throughput"])
     results["small"] = measure_small(columnarize, rounds, min_seconds)
+    results["fresh"] = measure_fresh(rounds, min_seconds)
     results["threads"] = measure_threads(rounds, batch_seconds)
     results["memory"] = measure_memory(sizes[-1])
     results["idle"] = measure_idle(sizes[-1], columnarize, rounds)

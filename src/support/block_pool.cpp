@@ -5,39 +5,15 @@
 
 #include "support/os.h"
 #include "support/platform.h"
+#include "support/poison.h"
 
 #if TAMSEL_HAVE_FORK_HANDLERS
 #include <pthread.h>
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TAMSEL_POISON_KEPT 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAMSEL_POISON_KEPT 1
-#endif
-#endif
-#ifdef TAMSEL_POISON_KEPT
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace tamsel {
 
 namespace {
-
-// Under AddressSanitizer a kept block is out of bounds until it is taken
-// again, so a use after giving it back is still reported as one.
-void mark_kept(void* block, size_t bytes, bool kept) noexcept {
-#ifdef TAMSEL_POISON_KEPT
-  if (kept) {
-    ASAN_POISON_MEMORY_REGION(block, bytes);
-  } else {
-    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
-  }
-#else
-  (void)block, (void)bytes, (void)kept;
-#endif
-}
 
 // Lent blocks are noted inverted, so that a leak checker does not take the
 // note for a reference and still reports a lent block that is never given

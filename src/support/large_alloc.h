@@ -1,13 +1,15 @@
-// Memory for large buffers (the payload copy, arena chunks, the output).
+// Memory for a call's buffers (the payload copy, arena chunks, the output).
 //
 // Fresh memory costs a page fault per 4 KiB page on first touch. Large
 // buffers are therefore mapped directly, aligned to 2 MiB and marked for
 // transparent huge pages, so that a buffer of many megabytes faults a handful
 // of times instead of thousands, and they are kept across calls in a bounded
 // pool shared by all threads (support/block_pool.h), so that later calls
-// find their pages already there. Small buffers use malloc as usual. Where
-// the system has no such calls (support/os.h), large buffers come from the
-// C allocator, through the same pool.
+// find their pages already there. Where the system has no such calls
+// (support/os.h), large buffers come from the C allocator, through the same
+// pool. Mid-size buffers come from malloc and are kept by the thread that
+// frees them for its next call (support/thread_block_cache.h); small ones
+// use malloc as usual.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +18,8 @@ namespace tamsel {
 
 // Sizes from this one up are mapped directly and pooled.
 inline constexpr size_t kLargeBufferBytes = size_t{1} << 20;
+// Sizes from this one up to kLargeBufferBytes are kept by the thread.
+inline constexpr size_t kThreadKeptFromBytes = size_t{16} << 10;
 
 // Throws std::bad_alloc when no memory can be had.
 void* allocate_large(size_t bytes);

@@ -1,5 +1,5 @@
 // Large buffers through the platform layer: contents survive every kind of
-// resizing (below and above the size that is mapped directly, mapped blocks
+// resizing (small, kept by the thread, and mapped directly; mapped blocks
 // that grow in place or move), in both the Linux and the portable build.
 #include <gtest/gtest.h>
 
@@ -40,11 +40,15 @@ TEST_P(LargeBuffer, KeepsItsBytesWhenResized) {
 }
 
 constexpr size_t kLarge = kLargeBufferBytes;
+constexpr size_t kMid = kThreadKeptFromBytes;
 constexpr size_t kHuge = os::kHugePageBytes;
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LargeBuffer,
                          ::testing::Values(Resize{0, 100}, Resize{100, 5000}, Resize{5000, 100},
-                                           Resize{1000, kLarge}, Resize{kLarge - 1, kLarge + 1},
+                                           Resize{1000, kLarge}, Resize{kMid - 1, kMid}, Resize{kMid, kMid - 1},
+                                           Resize{kMid, 2 * kMid}, Resize{3 * kMid, 4 * kMid},  // one kept size
+                                           Resize{4 * kMid, 4 * kMid + 1}, Resize{kLarge - 1, 2 * kMid},
+                                           Resize{kLarge - 1, kLarge + 1},
                                            Resize{kLarge + 1, kLarge - 1}, Resize{3 * kLarge, 1000},
                                            Resize{kLarge, kLarge + 100},  // same mapped size
                                            Resize{kHuge, 5 * kHuge + 7}, Resize{9 * kHuge, 2 * kHuge + 1}));
