@@ -6,16 +6,19 @@
 
 namespace tamsel {
 
+ThreadBlockCache::Slot ThreadBlockCache::remove(size_t i) noexcept {
+  const Slot slot = slots_[i];
+  for (size_t j = i + 1; j < count_; ++j) slots_[j - 1] = slots_[j];
+  --count_;
+  kept_ -= slot.bytes;
+  mark_kept(slot.block, slot.bytes, false);
+  return slot;
+}
+
 void* ThreadBlockCache::take(size_t bytes) noexcept {
   // Newest first: it is the likeliest to be warm.
   for (size_t i = count_; i-- > 0;) {
-    if (slots_[i].bytes != bytes) continue;
-    void* block = slots_[i].block;
-    for (size_t j = i + 1; j < count_; ++j) slots_[j - 1] = slots_[j];
-    --count_;
-    kept_ -= bytes;
-    mark_kept(block, bytes, false);
-    return block;
+    if (slots_[i].bytes == bytes) return remove(i).block;
   }
   return nullptr;
 }
@@ -31,14 +34,7 @@ void ThreadBlockCache::keep(void* block, size_t bytes) noexcept {
   kept_ += bytes;
 }
 
-void ThreadBlockCache::drop_oldest() noexcept {
-  Slot oldest = slots_[0];
-  for (size_t j = 1; j < count_; ++j) slots_[j - 1] = slots_[j];
-  --count_;
-  kept_ -= oldest.bytes;
-  mark_kept(oldest.block, oldest.bytes, false);
-  std::free(oldest.block);
-}
+void ThreadBlockCache::drop_oldest() noexcept { std::free(remove(0).block); }
 
 void ThreadBlockCache::release_all() noexcept {
   while (count_ != 0) drop_oldest();

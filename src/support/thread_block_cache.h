@@ -11,8 +11,8 @@
 // the next call of about the same size finds one of its own size.
 //
 // The cache is plain per-thread state: no lock, nothing shared. What it
-// keeps is bounded per thread (kMaxKeptBytes), and freed when the thread
-// ends.
+// keeps is bounded per thread (the bound it is made with, and kSlots
+// blocks), and freed when the thread ends.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,8 @@ class ThreadBlockCache {
     void* block;
     size_t bytes;
   };
+  // Takes slot i out, keeping the others in order, and unpoisons its block.
+  Slot remove(size_t i) noexcept;
   void drop_oldest() noexcept;
 
   const size_t max_kept_;
