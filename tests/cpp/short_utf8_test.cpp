@@ -1,6 +1,7 @@
-// Short strings past ASCII are checked as UTF-8 in one 16-byte block when
-// the input goes on far enough after them, and byte by byte when it does
-// not. Both must agree, whatever the sequence and wherever it is cut.
+// Strings past ASCII are checked as UTF-8 in blocks, their last partial
+// block read in place when the input goes on far enough after them and
+// copied out when it does not. Both must agree, whatever the sequence,
+// wherever it is cut and wherever it falls in its block.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,21 +34,27 @@ bool reads(const std::string& payload, std::string* message) {
 }
 
 TEST(ShortStrings, AreValidatedAlikeWithAndWithoutRoomAfter) {
-  for (const Sequence& seq : kSequences) {
-    for (size_t before = 0; before < 16; ++before) {
-      const std::string content = std::string(before, 'a') + seq.bytes;
-      // The string last in the input, then followed by 20 bytes of it.
-      const std::string tight = "[{\"s\":\"" + content + "\"}]";
-      const std::string roomy = "[{\"s\":\"" + content + "\",\"t\":\"0123456789abcdef\"}]";
-      std::string tight_message, roomy_message;
-      const bool tight_ok = reads(tight, &tight_message);
-      const bool roomy_ok = reads(roomy, &roomy_message);
-      EXPECT_EQ(tight_ok, seq.valid) << before << " " << tight_message;
-      EXPECT_EQ(roomy_ok, seq.valid) << before << " " << roomy_message;
-      // The same failure at the same place either way.
-      EXPECT_EQ(tight_message, roomy_message) << before;
-      if (!seq.valid) {
-        EXPECT_NE(tight_message.find("invalid unicode code point"), std::string::npos) << tight_message;
+  // Lengths before the sequence put it at every place of a 16- and a
+  // 32-byte block, in the first, second and third block; a non-ASCII
+  // character first makes every block of the string one to check.
+  for (const char* lead : {"", "\xc3\xa9"}) {
+    for (const Sequence& seq : kSequences) {
+      for (size_t before = 0; before < 70; ++before) {
+        const std::string content = lead + std::string(before, 'a') + seq.bytes;
+        // The string last in the input, then followed by 36 bytes of it.
+        const std::string tight = "[{\"s\":\"" + content + "\"}]";
+        const std::string roomy = "[{\"s\":\"" + content + "\",\"t\":\"0123456789abcdef0123456789\"}]";
+        std::string tight_message, roomy_message;
+        const bool tight_ok = reads(tight, &tight_message);
+        const bool roomy_ok = reads(roomy, &roomy_message);
+        const std::string where = std::string(lead) + " " + std::to_string(before);
+        EXPECT_EQ(tight_ok, seq.valid) << where << " " << tight_message;
+        EXPECT_EQ(roomy_ok, seq.valid) << where << " " << roomy_message;
+        // The same failure at the same place either way.
+        EXPECT_EQ(tight_message, roomy_message) << where;
+        if (!seq.valid) {
+          EXPECT_NE(tight_message.find("invalid unicode code point"), std::string::npos) << tight_message;
+        }
       }
     }
   }

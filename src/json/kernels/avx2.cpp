@@ -61,7 +61,12 @@ inline __m256i block_errors(__m256i input, __m256i previous) {
   return _mm256_xor_si256(must_continue, special);
 }
 
-bool valid_blocks(const unsigned char* p, size_t size) {
+// `readable` bytes (at least `size`) may be read from `p`. The last block
+// of the content, when partial, is read where it stands with the bytes past
+// `size` cleared if a whole block can be read there, and copied out only
+// when it cannot: the copy costs a call, and loading the block from the
+// copy's fresh stores stalls store forwarding.
+bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
   const unsigned char* end = p + (size & ~size_t{31});
   __m256i previous = _mm256_setzero_si256();
   __m256i errors = _mm256_setzero_si256();
@@ -74,9 +79,17 @@ bool valid_blocks(const unsigned char* p, size_t size) {
     previous_ascii = ascii;
   };
   for (; p != end; p += 32) step(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-  alignas(32) unsigned char tail[32] = {0};
-  std::memcpy(tail, p, size % 32);
-  step(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+  const size_t rest = size % 32;
+  if (readable - (size & ~size_t{31}) >= 32) {
+    const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                                           21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i kept = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(rest)), index);
+    step(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), kept));
+  } else {
+    alignas(32) unsigned char tail[32] = {0};
+    std::memcpy(tail, p, rest);
+    step(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+  }
   // A zero block after the end: a sequence cut short there is an error.
   step(_mm256_setzero_si256());
   return _mm256_testz_si256(errors, errors) != 0;
@@ -101,8 +114,13 @@ const char* find_string_special_from_17th(const char* p, const char* end, bool& 
 }
 
 bool is_valid_utf8(const char* data, size_t size) {
-  if (size >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size);
+  if (size >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, size);
   return sse2::is_valid_utf8(data, size);
+}
+
+bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
+  if (size >= 32 || readable >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, readable);
+  return sse2::is_valid_utf8_with_room(data, size, readable);
 }
 
 }  // namespace tamsel::json::avx2

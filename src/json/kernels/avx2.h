@@ -43,7 +43,9 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
 // 32-byte blocks; shorter strings go to the SSE2 kernel's check.
 bool is_valid_utf8(const char* data, size_t size);
 
-inline bool is_valid_utf8_short(const char* data, size_t size) { return sse2::is_valid_utf8_short(data, size); }
+// The same, with `readable` bytes (at least `size`) readable from `data`:
+// a last partial block that can be read whole is read in place.
+bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable);
 
 }  // namespace tamsel::json::avx2
 

@@ -44,8 +44,8 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
 // The byte automaton, skipping ASCII 16 bytes at a time.
 bool is_valid_utf8(const char* data, size_t size);
 
-// The same for fewer than 16 bytes with 16 readable from `data`; the wide
-// kernels read them as one block, this one as any other.
-inline bool is_valid_utf8_short(const char* data, size_t size) { return is_valid_utf8(data, size); }
+// The same with `readable` bytes readable from `data`; the wide kernels read
+// a last partial block in place, this one reads every string as any other.
+inline bool is_valid_utf8_with_room(const char* data, size_t size, size_t) { return is_valid_utf8(data, size); }
 
 }  // namespace tamsel::json::portable

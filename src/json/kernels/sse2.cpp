@@ -42,8 +42,13 @@ __attribute__((target("ssse3"))) inline __m128i block_errors(__m128i input, __m1
   return _mm_xor_si128(must_continue, special);
 }
 
-__attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_t size) {
-  const unsigned char* end = p + size;
+// `readable` bytes (at least `size`) may be read from `p`. The last block
+// of the content, when partial, is read where it stands with the bytes past
+// `size` cleared if a whole block can be read there, and copied out only
+// when it cannot: the copy costs a call, and loading the block from the
+// copy's fresh stores stalls store forwarding.
+__attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
+  const unsigned char* end = p + (size & ~size_t{15});
   __m128i previous = _mm_setzero_si128();
   __m128i errors = _mm_setzero_si128();
   bool previous_ascii = true;
@@ -54,25 +59,20 @@ __attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_
     previous = input;
     previous_ascii = ascii;
   };
-  for (; end - p >= 16; p += 16) step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  alignas(16) unsigned char tail[16] = {0};
-  std::memcpy(tail, p, static_cast<size_t>(end - p));
-  step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
+  for (; p != end; p += 16) step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const size_t rest = size % 16;
+  if (readable - (size & ~size_t{15}) >= 16) {
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i kept = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(rest)), index);
+    step(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), kept));
+  } else {
+    alignas(16) unsigned char tail[16] = {0};
+    std::memcpy(tail, p, rest);
+    step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
+  }
   // A zero block after the end: a sequence cut short there is an error.
   step(_mm_setzero_si128());
   return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xffff;
-}
-
-// One block of fewer than 16 bytes, 16 readable: as valid_blocks checks its
-// zero-padded last block, then the zero block after the end, but with the
-// padding made by clearing the bytes past `size` instead of copying.
-__attribute__((target("ssse3"))) bool valid_short_block(const char* data, size_t size) {
-  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m128i kept = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(size)), index);
-  const __m128i input = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), kept);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i errors = _mm_or_si128(block_errors(input, zero), block_errors(zero, input));
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, zero)) == 0xffff;
 }
 
 // Asked once; x86-64 processors before 2006 lack SSSE3.
@@ -84,12 +84,14 @@ bool have_ssse3() {
 }  // namespace
 
 bool is_valid_utf8(const char* data, size_t size) {
-  if (size >= 16 && have_ssse3()) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size);
+  if (size >= 16 && have_ssse3()) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, size);
   return portable::is_valid_utf8(data, size);
 }
 
-bool is_valid_utf8_short(const char* data, size_t size) {
-  if (have_ssse3()) return valid_short_block(data, size);
+bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
+  if ((size >= 16 || readable >= 16) && have_ssse3()) {
+    return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, readable);
+  }
   return portable::is_valid_utf8(data, size);
 }
 

@@ -40,9 +40,10 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
 // 16-byte blocks with SSSE3, else the portable automaton.
 bool is_valid_utf8(const char* data, size_t size);
 
-// Fewer than 16 bytes with 16 readable from `data`: one block, the bytes
-// past `size` cleared, with SSSE3; else the portable automaton.
-bool is_valid_utf8_short(const char* data, size_t size);
+// The same, with `readable` bytes (at least `size`) readable from `data`:
+// a last partial block that can be read whole is read in place, the bytes
+// past `size` cleared.
+bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable);
 
 }  // namespace tamsel::json::sse2
 
