@@ -61,11 +61,7 @@ inline __m256i block_errors(__m256i input, __m256i previous) {
   return _mm256_xor_si256(must_continue, special);
 }
 
-// `readable` bytes (at least `size`) may be read from `p`. The last block
-// of the content, when partial, is read where it stands with the bytes past
-// `size` cleared if a whole block can be read there, and copied out only
-// when it cannot: the copy costs a call, and loading the block from the
-// copy's fresh stores stalls store forwarding.
+// As the SSE2 kernel's valid_blocks, in 32-byte blocks.
 bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
   const unsigned char* end = p + (size & ~size_t{31});
   __m256i previous = _mm256_setzero_si256();
@@ -111,11 +107,6 @@ const char* find_string_special_from_17th(const char* p, const char* end, bool& 
     if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
   }
   return sse2::find_string_special(p, end, high);
-}
-
-bool is_valid_utf8(const char* data, size_t size) {
-  if (size >= 32) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, size);
-  return sse2::is_valid_utf8(data, size);
 }
 
 bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {

@@ -40,12 +40,12 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
   return find_string_special_from_17th(p + 16, end, high);
 }
 
-// 32-byte blocks; shorter strings go to the SSE2 kernel's check.
-bool is_valid_utf8(const char* data, size_t size);
-
-// The same, with `readable` bytes (at least `size`) readable from `data`:
-// a last partial block that can be read whole is read in place.
+// 32-byte blocks, a last partial block read in place as the SSE2 kernel's
+// check reads it; strings shorter than a block with less than a block
+// readable go to that check.
 bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable);
+
+inline bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8_with_room(data, size, size); }
 
 }  // namespace tamsel::json::avx2
 

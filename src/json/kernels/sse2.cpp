@@ -83,11 +83,6 @@ bool have_ssse3() {
 
 }  // namespace
 
-bool is_valid_utf8(const char* data, size_t size) {
-  if (size >= 16 && have_ssse3()) return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, size);
-  return portable::is_valid_utf8(data, size);
-}
-
 bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
   if ((size >= 16 || readable >= 16) && have_ssse3()) {
     return valid_blocks(reinterpret_cast<const unsigned char*>(data), size, readable);

@@ -37,13 +37,12 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
   return find_string_special_bytewise(p, end, high);
 }
 
-// 16-byte blocks with SSSE3, else the portable automaton.
-bool is_valid_utf8(const char* data, size_t size);
-
-// The same, with `readable` bytes (at least `size`) readable from `data`:
-// a last partial block that can be read whole is read in place, the bytes
-// past `size` cleared.
+// 16-byte blocks with SSSE3, else the portable automaton. `readable` bytes
+// (at least `size`) may be read from `data`: a last partial block that can
+// be read whole is read in place, the bytes past `size` cleared.
 bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable);
+
+inline bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8_with_room(data, size, size); }
 
 }  // namespace tamsel::json::sse2
 
