@@ -26,9 +26,16 @@ def other_work(size):
     del pieces, blob
 
 
+# A median of one call per round over five rounds swung by a factor of two
+# between runs of the same build at 100 MB on a shared machine; three calls
+# a round make fifteen samples for a few seconds more.
+MIN_CALLS_PER_ROUND = 3
+
+
 def samples_per_round(seconds_per_call, min_seconds):
-    """Timed calls per round so that a round spends about min_seconds in calls."""
-    return max(1, round(min_seconds / max(seconds_per_call, 1e-9)))
+    """Timed calls per round so that a round spends about min_seconds in calls, and at least
+    MIN_CALLS_PER_ROUND."""
+    return max(MIN_CALLS_PER_ROUND, round(min_seconds / max(seconds_per_call, 1e-9)))
 
 
 def _minor_faults():
