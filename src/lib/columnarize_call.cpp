@@ -177,7 +177,10 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
       PyErr_Clear();
     }
     saved = PyEval_SaveThread();
-    if (target != nullptr) advise_huge_pages(target, expected);
+    if (target != nullptr) {
+      advise_huge_pages(target, expected);
+      populate_if_given_back(target, expected);
+    }
   }
   transform.write(target, expected, copy.release_while_writing());
   copy.release();

@@ -90,6 +90,11 @@ void prepare_for_writing(void* block, size_t bytes) noexcept {
 
 void advise_huge_pages(void* block, size_t bytes) noexcept { os::advise_huge_pages(block, bytes); }
 
+void populate_if_given_back(void* block, size_t bytes) noexcept {
+  if (bytes < kCheckedResultBytes || bytes >= kLargeBufferBytes) return;
+  if (os::mostly_absent(block, bytes)) os::populate_for_writing(block, bytes);
+}
+
 void note_library_call() noexcept { shared_block_pool().note_call(); }
 
 void free_large(void* block, size_t bytes) noexcept {

@@ -40,6 +40,19 @@ void prepare_for_writing(void* block, size_t bytes) noexcept;
 // rather than once per 4 KiB; reused memory is unaffected. Advice only.
 void advise_huge_pages(void* block, size_t bytes) noexcept;
 
+// Memory from another allocator that is about to be written in full (the
+// result object of a mid-size output, from kCheckedResultBytes up to
+// kLargeBufferBytes; larger outputs ask for their pages piecewise as they are
+// written): asks for its pages in one go when most of them are not in memory.
+// The interpreter's allocator gives a thread's freed pages back to the system
+// once they have gone unused for a few milliseconds. A thread that waits its
+// turn among many on few cores passes that delay between calls, and its next
+// result then faulted in page by page; with eight threads on two cores, about
+// sixty faults a call at 1 MB. Looking costs a system call of about a
+// microsecond, so smaller results are left alone. Advice only.
+inline constexpr size_t kCheckedResultBytes = size_t{256} << 10;
+void populate_if_given_back(void* block, size_t bytes) noexcept;
+
 // Once at the start of every call of the library, small ones included: gives
 // the pooled buffers back to the system once they have gone unused for a
 // while. Cheap while nothing is pooled.

@@ -72,6 +72,17 @@ void populate_for_writing(void* block, size_t bytes) noexcept {
   if (r.end > r.start) madvise(reinterpret_cast<void*>(r.start), r.end - r.start, MADV_POPULATE_WRITE);
 }
 
+bool mostly_absent(void* block, size_t bytes) noexcept {
+  PageRange r = pages_inside(block, bytes, 4096);
+  const size_t pages = (r.end - r.start) / 4096;
+  unsigned char resident[kMostlyAbsentMaxPages];
+  if (pages == 0 || pages > kMostlyAbsentMaxPages) return false;
+  if (mincore(reinterpret_cast<void*>(r.start), r.end - r.start, resident) != 0) return false;
+  size_t absent = 0;
+  for (size_t i = 0; i < pages; ++i) absent += (resident[i] & 1) == 0 ? 1 : 0;
+  return 2 * absent > pages;
+}
+
 void advise_huge_pages(void* block, size_t bytes) noexcept {
   PageRange r = pages_inside(block, bytes, kHugePageBytes);
   if (r.end > r.start) madvise(reinterpret_cast<void*>(r.start), r.end - r.start, MADV_HUGEPAGE);
@@ -91,6 +102,8 @@ void unmap_pages(void* block, size_t) noexcept { std::free(block); }
 void* remap_pages(void*, size_t, size_t) noexcept { return nullptr; }
 
 void populate_for_writing(void*, size_t) noexcept {}
+
+bool mostly_absent(void*, size_t) noexcept { return false; }
 
 void advise_huge_pages(void*, size_t) noexcept {}
 

@@ -36,6 +36,12 @@ void advise_huge_pages(void* block, size_t bytes) noexcept;
 // memory it hands out); does nothing where map_pages is the C allocator.
 void discard_pages(void* block, size_t bytes) noexcept;
 
+// Whether most of the 4 KiB pages wholly inside [block, block + bytes) are
+// not in memory (never touched, or given back), for up to
+// kMostlyAbsentMaxPages of them; false where that cannot be told.
+inline constexpr size_t kMostlyAbsentMaxPages = 512;
+bool mostly_absent(void* block, size_t bytes) noexcept;
+
 // The calling thread's name, or "<unnamed>".
 std::string current_thread_name();
 

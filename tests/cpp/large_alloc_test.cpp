@@ -8,6 +8,17 @@
 
 #include "support/large_alloc.h"
 #include "support/os.h"
+#include "support/platform.h"
+
+#if TAMSEL_HAVE_LINUX_MEMORY
+#include <sys/mman.h>
+
+#include <cerrno>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+#endif
 
 namespace tamsel {
 namespace {
@@ -59,6 +70,81 @@ TEST(LargeBuffer, MappedBlocksAreAlignedToHugePages) {
   advise_huge_pages(block, 3 * kHuge);
   free_large(block, 3 * kHuge);
 }
+
+#if TAMSEL_HAVE_LINUX_MEMORY
+// Untouched memory in 4 KiB pages only (a huge page would bring in its
+// neighbours with the first page touched), unmapped at the end.
+class SmallPages {
+ public:
+  explicit SmallPages(size_t bytes) : bytes_(bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    block_ = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+    if (block_ != nullptr) madvise(block_, bytes, MADV_NOHUGEPAGE);
+  }
+  ~SmallPages() {
+    if (block_ != nullptr) munmap(block_, bytes_);
+  }
+  char* get() const { return block_; }
+  void touch(size_t pages) {
+    for (size_t i = 0; i < pages; ++i) block_[i * 4096] = 1;
+  }
+
+ private:
+  size_t bytes_;
+  char* block_;
+};
+
+struct Residency {
+  size_t touched;  // of 16 pages
+  bool discarded;  // given back after being touched
+  bool mostly_absent;
+};
+
+void PrintTo(const Residency& r, std::ostream* os) {
+  *os << r.touched << " of 16 touched" << (r.discarded ? ", then discarded" : "");
+}
+
+class PageResidency : public ::testing::TestWithParam<Residency> {};
+
+TEST_P(PageResidency, TellsWhetherMostPagesAreAbsent) {
+  const Residency r = GetParam();
+  SmallPages pages(16 * 4096);
+  ASSERT_NE(pages.get(), nullptr);
+  pages.touch(r.touched);
+  if (r.discarded) os::discard_pages(pages.get(), 16 * 4096);
+  EXPECT_EQ(os::mostly_absent(pages.get(), 16 * 4096), r.mostly_absent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageResidency,
+                         ::testing::Values(Residency{0, false, true}, Residency{4, false, true},
+                                           Residency{7, false, true}, Residency{8, false, false},
+                                           Residency{12, false, false}, Residency{16, false, false},
+                                           Residency{16, true, true}));
+
+// A result whose pages were given back gets them in one go, within the sizes
+// it is checked at: smaller ones are not worth the look, and from
+// kLargeBufferBytes up the output asks for its pages piecewise itself.
+TEST(PopulateIfGivenBack, PopulatesOnlyTheCheckedSizes) {
+  SmallPages probe(4096);
+  ASSERT_NE(probe.get(), nullptr);
+  if (madvise(probe.get(), 4096, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
+    GTEST_SKIP() << "the kernel cannot populate pages ahead of writing";
+  }
+  const struct {
+    size_t bytes;
+    bool populated;
+  } cases[] = {{kCheckedResultBytes - 4096, false}, {kCheckedResultBytes, true},
+               {kLargeBufferBytes - 4096, true}, {kLargeBufferBytes, false}};
+  for (const auto& c : cases) {
+    SmallPages pages(c.bytes);
+    ASSERT_NE(pages.get(), nullptr);
+    pages.touch(c.bytes / 4096);
+    os::discard_pages(pages.get(), c.bytes);
+    populate_if_given_back(pages.get(), c.bytes);
+    EXPECT_EQ(os::mostly_absent(pages.get(), c.bytes), !c.populated) << c.bytes << " bytes";
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tamsel
