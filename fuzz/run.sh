@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each one for SECONDS (default
 # 60) over a fresh copy of its seed corpus, the time split between the
-# kernels (TAMSEL_KERNEL; all of them on x86-64, else the portable one),
+# kernels (TAMSEL_KERNEL; on x86-64 all that the processor runs, else the
+# portable one),
 # the corpus carried from one kernel's run to the next. Exits non-zero on
 # any finding; the crashing input is left under build/fuzz/artifacts/<target>/.
 # Usage: fuzz/run.sh [SECONDS]
@@ -9,7 +10,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-60}
-if [ "$(uname -m)" = x86_64 ]; then KERNELS=(portable sse2 avx2); else KERNELS=(portable); fi
+if [ "$(uname -m)" = x86_64 ]; then
+  KERNELS=(portable sse2 avx2)
+  flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
+  [[ " $flags " == *" avx512f "* && " $flags " == *" avx512bw "* ]] && KERNELS+=(avx512)
+else
+  KERNELS=(portable)
+fi
 SECONDS_PER_KERNEL=$(( (SECONDS_EACH + ${#KERNELS[@]} - 1) / ${#KERNELS[@]} ))
 CLANG_VERSION=16
 BUILD=build/fuzz

@@ -34,6 +34,12 @@ bool processor_runs(Kernel kernel) {
       // system also saves the 32-byte registers.
       __builtin_cpu_init();
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    case Kernel::avx512:
+      // The same, for the 64-byte registers and the mask registers; the
+      // kernel also calls the AVX2 kernel's functions.
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
 #else
     default:
       return false;
@@ -63,7 +69,7 @@ KernelChoice choose() {
   }
   Kernel best = best_available();
   if (*asked == '\0') return KernelChoice{best, {}};
-  const char* why = "is no kernel (portable, sse2, avx2)";
+  const char* why = "is no kernel (portable, sse2, avx2, avx512)";
   for (Kernel k : kKernels) {
     if (std::strcmp(asked, kernel_name(k)) != 0) continue;
     if (kernel_available(k)) return KernelChoice{k, {}};
@@ -84,13 +90,15 @@ const char* kernel_name(Kernel kernel) {
       return "sse2";
     case Kernel::avx2:
       return "avx2";
+    case Kernel::avx512:
+      return "avx512";
   }
   return "unknown";
 }
 
 bool kernel_available(Kernel kernel) {
   static const bool runs[] = {processor_runs(Kernel::portable), processor_runs(Kernel::sse2),
-                              processor_runs(Kernel::avx2)};
+                              processor_runs(Kernel::avx2), processor_runs(Kernel::avx512)};
   return runs[static_cast<unsigned>(kernel)];
 }
 
@@ -109,6 +117,8 @@ const KernelChoice& kernel_choice() { return g_choice; }
 #if TAMSEL_HAVE_X86_KERNELS
 #define TAMSEL_KERNEL_SWITCH(call)                  \
   switch (kernel) {                                 \
+    case Kernel::avx512:                            \
+      return KernelEntries<Kernel::avx512>::call;   \
     case Kernel::avx2:                              \
       return KernelEntries<Kernel::avx2>::call;     \
     case Kernel::sse2:                              \

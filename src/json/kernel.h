@@ -5,12 +5,12 @@
 // one switch per document, never a call per string.
 //
 // The level is the best the processor runs, unless fixed by the environment
-// variable TAMSEL_KERNEL (portable, sse2 or avx2; read at load) or else by the
+// variable TAMSEL_KERNEL (portable, sse2, avx2 or avx512; read at load) or else by the
 // CMake option of the same name. A level that is unknown, not compiled in or
 // not run by this processor is never used: the best one is, and
 // kernel_choice() says what was asked for and why it was not honoured.
 //
-// Adding a level (say, 64-byte words) takes one more value below, one more
+// Adding a level takes one more value below, one more
 // file under kernels/ that defines its KernelEntries, and one line in
 // kernel.cpp that says when the processor runs it.
 #pragma once
@@ -26,10 +26,11 @@ enum class Kernel : unsigned char {
   portable,  // plain C++: 8-byte words, a byte automaton for UTF-8
   sse2,      // 16-byte SSE2 scan; SSSE3 block check of UTF-8 where present
   avx2,      // 32-byte AVX2 scan and block check of UTF-8
+  avx512,    // 64-byte AVX-512 scan and block check of UTF-8, masked tails
 };
-inline constexpr Kernel kKernels[] = {Kernel::portable, Kernel::sse2, Kernel::avx2};
+inline constexpr Kernel kKernels[] = {Kernel::portable, Kernel::sse2, Kernel::avx2, Kernel::avx512};
 
-// "portable", "sse2", "avx2".
+// "portable", "sse2", "avx2", "avx512".
 const char* kernel_name(Kernel kernel);
 
 // Compiled into this build and run by this processor.

@@ -35,9 +35,7 @@ namespace tamsel::json::avx2 {
                                                                              bool& high);
 
 inline const char* find_string_special(const char* p, const char* end, bool& high) {
-  if (end - p < 16) return find_string_special_bytewise(p, end, high);
-  if (unsigned mask = sse2::special_bytes16(p, high)) return p + std::countr_zero(mask);
-  return find_string_special_from_17th(p + 16, end, high);
+  return sse2::find_string_special_then<find_string_special_from_17th>(p, end, high);
 }
 
 // 32-byte blocks, a last partial block read in place as the SSE2 kernel's

@@ -37,6 +37,16 @@ inline const char* find_string_special(const char* p, const char* end, bool& hig
   return find_string_special_bytewise(p, end, high);
 }
 
+// The scan of the wider kernels: one 16-byte step here, inlined into the
+// reader, as most strings end within it; only a longer string goes on, from
+// its 17th byte, through one call of the kernel's `Rest`.
+template <const char* (*Rest)(const char*, const char*, bool&)>
+inline const char* find_string_special_then(const char* p, const char* end, bool& high) {
+  if (end - p < 16) return find_string_special_bytewise(p, end, high);
+  if (unsigned mask = special_bytes16(p, high)) return p + std::countr_zero(mask);
+  return Rest(p + 16, end, high);
+}
+
 // 16-byte blocks with SSSE3, else the portable automaton. `readable` bytes
 // (at least `size`) may be read from `data`: a last partial block that can
 // be read whole is read in place, the bytes past `size` cleared.

@@ -1,5 +1,6 @@
-// The tables of the block check of UTF-8 shared by the SSSE3 and AVX2
-// kernels, which look them up with byte shuffles, 16 or 32 bytes at a time.
+// The tables of the block check of UTF-8 shared by the SSSE3, AVX2 and
+// AVX-512 kernels, which look them up with byte shuffles, 16, 32 or 64 bytes
+// at a time.
 //
 // Each byte pair (previous, current) is classified by three 16-entry tables,
 // indexed by the previous byte's high and low nibbles and the current byte's
