@@ -13,7 +13,8 @@ SECONDS_EACH=${1:-60}
 if [ "$(uname -m)" = x86_64 ]; then
   KERNELS=(portable sse2 avx2)
   flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
-  [[ " $flags " == *" avx512f "* && " $flags " == *" avx512bw "* ]] && KERNELS+=(avx512)
+  [[ " $flags " == *" avx512f "* && " $flags " == *" avx512bw "* && " $flags " == *" avx512_vbmi2 "* ]] &&
+    KERNELS+=(avx512)
 else
   KERNELS=(portable)
 fi

@@ -22,9 +22,10 @@
 #include "json/kernels/sse2.h"
 #include "json/scan.h"
 
-// What the processor must have; kernel.cpp asks for the same. Byte-wise
-// compares, shuffles and masked loads are AVX512BW; the AVX2 kernel's
-// functions, which this one calls for short checks, need the rest.
+// What the processor must have; kernel.cpp asks for the same, and for
+// AVX512-VBMI2 besides (see there). Byte-wise compares, shuffles and masked
+// loads are AVX512BW; the AVX2 kernel's functions, which this one calls for
+// short checks, need the rest.
 #define TAMSEL_AVX512_TARGET "avx512f,avx512bw,avx2,bmi"
 
 namespace tamsel::json::avx512 {
