@@ -36,20 +36,20 @@ DEFAULT_PAYLOADS = ["small"] + [f"{shape}@{size}" for size in ("100KB", "1MB") f
 SECONDS_PER_SAMPLE = 0.02
 
 
-def payload_bytes(spec):
-    if spec == "small":
+def payload_bytes(which):
+    if which == "small":
         return SMALL_PAYLOAD
-    shape, at, size = spec.partition("@")
+    shape, at, size = which.partition("@")
     if at and shape in corpus.SHAPES:
         unit = next(u for u in UNITS if size.upper().endswith(u))
         return corpus.corpus_file(shape, int(float(size[:-len(unit)]) * UNITS[unit])).read_bytes()
-    return Path(spec).read_bytes()
+    return Path(which).read_bytes()
 
 
 def load(path):
-    spec = importlib.util.spec_from_file_location("tamsel_codec", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("tamsel_codec", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
@@ -57,8 +57,8 @@ def round_ratios(first, second, payloads, rounds):
     """{payload: [time of `first` / time of `second`, a ratio per round]}, both loaded in this process."""
     builds = {"first": load(first), "second": load(second)}
     out = {}
-    for spec in payloads:
-        payload = payload_bytes(spec)
+    for which in payloads:
+        payload = payload_bytes(which)
         timers = {name: timing.python_timer(m.columnarize) for name, m in builds.items()}
         calls = max(timing.batch_size(t, payload, SECONDS_PER_SAMPLE) for t in timers.values())
         ratios = []
@@ -68,7 +68,7 @@ def round_ratios(first, second, payloads, rounds):
                 timers[name](payload, 1)
                 seconds[name] = timers[name](payload, calls)
             ratios.append(seconds["first"] / seconds["second"])
-        out[spec] = ratios
+        out[which] = ratios
     return out
 
 
@@ -90,16 +90,16 @@ def main():
 
     start = time.perf_counter()
     new_first = run(args.new, args.old)
-    old_first = {spec: [1 / r for r in ratios] for spec, ratios in run(args.old, args.new).items()}
+    old_first = {which: [1 / r for r in ratios] for which, ratios in run(args.old, args.new).items()}
     print(f"new/old time per call, median of {args.rounds} rounds [quartiles], by which build was loaded first")
     print(f"{'payload':<16} {'new first':>22} {'old first':>22} {'both':>7}")
-    for spec in args.payloads:
+    for which in args.payloads:
         cells = []
-        for ratios in (new_first[spec], old_first[spec]):
+        for ratios in (new_first[which], old_first[which]):
             q = statistics.quantiles(ratios, n=4)
             cells.append(f"{statistics.median(ratios):.3f} [{q[0]:.3f}-{q[2]:.3f}]")
-        both = statistics.median(new_first[spec] + old_first[spec])
-        print(f"{spec:<16} {cells[0]:>22} {cells[1]:>22} {both:>7.3f}")
+        both = statistics.median(new_first[which] + old_first[which])
+        print(f"{which:<16} {cells[0]:>22} {cells[1]:>22} {both:>7.3f}")
     print(f"({time.perf_counter() - start:.0f} s)")
 
 
