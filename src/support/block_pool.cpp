@@ -124,7 +124,10 @@ void* BlockPool::take(size_t bytes) noexcept {
       const size_t size = kept_[i].bytes;
       // A larger block can only be lent while its real size can be noted.
       if (size < bytes || (size != bytes && lent_count_ == kSlots)) continue;
-      if (best == kept_count_ || size < kept_[best].bytes) best = i;
+      if (best == kept_count_ || size < kept_[best].bytes ||
+          (size == kept_[best].bytes && kept_[i].given_back > kept_[best].given_back)) {
+        best = i;
+      }
     }
     if (best != kept_count_) {
       const Block found = kept_[best];
@@ -153,7 +156,7 @@ void BlockPool::give_back(void* block, size_t bytes) noexcept {
     real = lent_size(block, bytes, true);
     if (kept_count_ < kSlots && real <= limits_.max_kept_bytes - kept_bytes() &&
         kept_bytes() <= limits_.max_kept_bytes) {
-      kept_[kept_count_++] = {block, real};
+      kept_[kept_count_++] = {block, real, ++gives_back_};
       kept_bytes_.store(kept_bytes() + real, std::memory_order_relaxed);
       mark_kept(block, real, true);
       return;

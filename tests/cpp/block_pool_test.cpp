@@ -146,6 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Scenario{"a block given back is taken again",
                  {take(2 * H, -1, 0), give(0, 2 * H), take(2 * H, 0, 0)}},
+        Scenario{"of blocks of one size, the one given back last is taken first",
+                 {take(2 * H), take(2 * H), take(2 * H), give(1), give(0), give(2), take(2 * H, 2),
+                  take(2 * H, 0), give(3), take(2 * H, 2), take(2 * H, 1)}},
         Scenario{"the smallest block that fits is chosen",
                  {take(4 * H), take(H), take(2 * H), give(0), give(1), give(2, 7 * H), take(2 * H, 2, 5 * H),
                   take(H, 1, 4 * H), take(3 * H, 0, 0)}},
