@@ -76,7 +76,7 @@ class BlockPool {
   struct Block {
     void* start;
     size_t bytes;
-    uint64_t given_back = 0;  // when, in gives back counted by the pool
+    uint64_t given_back;  // when, in gives back counted by the pool
   };
   // Blocks to give back to the system once the lock is dropped.
   struct Spill {
