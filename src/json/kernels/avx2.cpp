@@ -94,17 +94,9 @@ bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
 }  // namespace
 
 const char* find_string_special_from_17th(const char* p, const char* end, bool& high) {
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  const __m256i control_max = _mm256_set1_epi8(0x1f);
   for (; end - p >= 32; p += 32) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, control_max), v);
-    __m256i hits = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)), is_control);
     // As in the 16-byte step, a high byte past the stop may set `high`.
-    high |= _mm256_movemask_epi8(v) != 0;
-    if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
+    if (uint32_t mask = special_bytes32(p, high)) return p + std::countr_zero(mask);
   }
   return sse2::find_string_special(p, end, high);
 }

@@ -30,6 +30,19 @@
 
 namespace tamsel::json::avx2 {
 
+// The special bytes among the 32 at `p`, one bit each, first byte lowest;
+// `high` as in sse2::special_bytes16. One step of the scan below, and the
+// AVX-512 kernel's first step past the 16th byte.
+[[gnu::target(TAMSEL_AVX2_TARGET)]] inline uint32_t special_bytes32(const char* p, bool& high) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(0x1f)), v);
+  const __m256i hits = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\'))),
+      is_control);
+  high |= _mm256_movemask_epi8(v) != 0;
+  return static_cast<uint32_t>(_mm256_movemask_epi8(hits));
+}
+
 // From the 17th byte of a string on, 32 bytes per step.
 [[gnu::target(TAMSEL_AVX2_TARGET)]] const char* find_string_special_from_17th(const char* p, const char* end,
                                                                              bool& high);

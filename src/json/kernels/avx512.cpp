@@ -97,13 +97,7 @@ const char* find_string_special_from_17th(const char* p, const char* end, bool& 
   // One 32-byte step first: most strings that get here end within it, and
   // a 32-byte load crosses a cache line half as often as a 64-byte one.
   if (end - p >= 32) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(0x1f)), v);
-    const __m256i hits = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\'))),
-        is_control);
-    high |= _mm256_movemask_epi8(v) != 0;
-    if (uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return p + std::countr_zero(mask);
+    if (uint32_t mask = avx2::special_bytes32(p, high)) return p + std::countr_zero(mask);
     p += 32;
   }
   const __m512i quote = _mm512_set1_epi8('"');
