@@ -35,7 +35,11 @@ void write_object(const JsonObject& object, ByteBuffer& out) {
 // digit: positional from -5 to 15, else exponential. `digits` has at most
 // 17 digits. They are made straight into the output where they belong, and
 // the point is put in by moving what follows it with one fixed-size copy,
-// so that no copy's length depends on the number.
+// so that no copy's length depends on the number. That copy reads back
+// bytes just stored, which stalls; but writing the parts on each side of
+// the point apart (one division by a power of ten) and putting the point
+// in within a 128-bit register were both slower on float-heavy rows (5%
+// and 2%, natively at 100 KB).
 [[gnu::always_inline]] inline char* put_decimal(bool negative, uint64_t digits_value, int exponent_of_last, char* w) {
   *w = '-';
   w += negative ? 1 : 0;
