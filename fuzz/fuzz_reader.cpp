@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) { return tamsel::fuzz::check_
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   tamsel::fuzz::Checker check(input);
-  tamsel::json::ParseOutcome parsed = tamsel::json::parse_row_array(input);
+  tamsel::json::ParseOutcome parsed = tamsel::fuzz::read_document(input);
   tamsel::fuzz::check_same_as_portable(input, parsed, check);
   if (!parsed.ok()) {
     tamsel::fuzz::check_reader_failure(parsed.error(), check);

@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   Checker check(input);
   tamsel::TransformOutcome outcome = tamsel::columnarize_json(input);
-  tamsel::json::ParseOutcome parsed = tamsel::json::parse_row_array(input);
+  tamsel::json::ParseOutcome parsed = tamsel::fuzz::read_document(input);
 
   if (!parsed.ok()) {
     check.that(!outcome.ok(), "input the reader rejects was transformed");

@@ -69,9 +69,23 @@ class Checker {
 
 // ---- Kernels
 
-// The kernel forced by TAMSEL_KERNEL (fuzz/run.sh runs every one) must be
-// the one in use: an unknown or unavailable one stops the run at its start.
+// The whole input read by the active kernel's reader into a document the
+// outcome owns.
+inline json::ParseOutcome read_document(std::string_view input) {
+  return json::active_kernel_entry().read_rows(input, nullptr, nullptr);
+}
+
+// With TAMSEL_LIST_KERNELS set, prints the kernels this build has and this
+// processor runs, one a line, and ends: fuzz/run.sh runs each of them.
+// Otherwise the kernel forced by TAMSEL_KERNEL must be the one in use: an
+// unknown or unavailable one stops the run at its start.
 inline int check_forced_kernel() {
+  if (std::getenv("TAMSEL_LIST_KERNELS") != nullptr) {
+    for (json::Kernel kernel : json::kKernels) {
+      if (json::kernel_available(kernel)) std::printf("%s\n", json::kernel_name(kernel));
+    }
+    std::exit(0);
+  }
   const json::KernelChoice& choice = json::kernel_choice();
   if (!choice.problem.empty()) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(choice.problem.size()), choice.problem.data());
@@ -84,7 +98,7 @@ inline int check_forced_kernel() {
 // rows, written, or the same failure at the same place.
 inline void check_same_as_portable(std::string_view input, const json::ParseOutcome& parsed, const Checker& check) {
   if (json::active_kernel() == json::Kernel::portable) return;
-  json::ParseOutcome portable = json::read_rows(json::Kernel::portable, input, nullptr);
+  json::ParseOutcome portable = json::kernel_entry(json::Kernel::portable).read_rows(input, nullptr, nullptr);
   check.that(parsed.ok() == portable.ok(), "the kernels disagree on whether the input is valid");
   if (!parsed.ok()) {
     check.that(json::describe(parsed.error()) == json::describe(portable.error()),
@@ -336,7 +350,7 @@ inline void check_fixed_point(std::string_view text, const Checker& check) {
   // An array is read as the top level, anything else as its only element.
   const bool array = text.starts_with('[');
   std::string wrapped = array ? std::string(text) : "[" + std::string(text) + "]";
-  json::ParseOutcome back = json::parse_row_array(wrapped);
+  json::ParseOutcome back = read_document(wrapped);
   if (!back.ok()) {
     // The output nests a row's values one level deeper than the input did,
     // which may be past what the reader takes.
@@ -361,7 +375,7 @@ inline void check_fixed_point(std::string_view text, const Checker& check) {
                  std::string(after[i]));
     }
     std::string one = "[" + std::string(before[i]) + "]";
-    json::ParseOutcome number = json::parse_row_array(one);
+    json::ParseOutcome number = read_document(one);
     check.that(number.ok() && number.rows().rows()[0].kind() == JsonKind::number, "float token does not read");
     check.that(after[i] == reference::float_text(number.rows().rows()[0].as_double()),
                "float written again is not the shortest text of what it read as: " + std::string(after[i]));
@@ -398,7 +412,7 @@ inline void check_write_read_back(std::span<const JsonValue> rows, const Checker
     }
   }
   check_fixed_point(text.view(), check);
-  json::ParseOutcome back = json::parse_row_array(text.view());
+  json::ParseOutcome back = read_document(text.view());
   if (!back.ok()) check.fail("compact text does not read back: " + json::describe(back.error()));
   auto again = back.rows().rows();
   check.that(again.size() == rows.size(), "read-back array has another length");
@@ -483,7 +497,7 @@ inline void check_reader_failure(const JsonError& error, const Checker& check) {
   }
   if (m.starts_with("invalid type") || m == "number out of range") return;  // current offset, not a byte
   check.that(offset >= 1, "offending byte before the input: " + json::describe(error));
-  json::ParseOutcome cut = json::parse_row_array(input.substr(0, offset - 1));
+  json::ParseOutcome cut = read_document(input.substr(0, offset - 1));
   if (m == "trailing characters") {
     check.that(cut.ok(), "input before trailing characters does not read: " + json::describe(error));
     return;

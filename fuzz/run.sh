@@ -1,24 +1,15 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each one for SECONDS (default
 # 60) over a fresh copy of its seed corpus, the time split between the
-# kernels (TAMSEL_KERNEL; on x86-64 all that the processor runs, else the
-# portable one),
-# the corpus carried from one kernel's run to the next. Exits non-zero on
+# kernels (TAMSEL_KERNEL): every one the build has and the processor runs,
+# as the library itself tells, the corpus carried from one kernel's run to
+# the next. Exits non-zero on
 # any finding; the crashing input is left under build/fuzz/artifacts/<target>/.
 # Usage: fuzz/run.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-60}
-if [ "$(uname -m)" = x86_64 ]; then
-  KERNELS=(portable sse2 avx2)
-  flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
-  [[ " $flags " == *" avx512f "* && " $flags " == *" avx512bw "* && " $flags " == *" avx512_vbmi2 "* ]] &&
-    KERNELS+=(avx512)
-else
-  KERNELS=(portable)
-fi
-SECONDS_PER_KERNEL=$(( (SECONDS_EACH + ${#KERNELS[@]} - 1) / ${#KERNELS[@]} ))
 CLANG_VERSION=16
 BUILD=build/fuzz
 
@@ -30,6 +21,9 @@ CC="clang-$CLANG_VERSION" CXX="clang++-$CLANG_VERSION" \
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMSEL_BUILD_FUZZ=ON \
   -DTAMSEL_BUILD_CLI=OFF -DTAMSEL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j 2 --target fuzz_reader fuzz_transform
+mapfile -t KERNELS < <(TAMSEL_LIST_KERNELS=1 "$BUILD/fuzz/fuzz_reader")
+[ ${#KERNELS[@]} -gt 0 ] || { echo "fuzz_reader names no kernel to run" >&2; exit 1; }
+SECONDS_PER_KERNEL=$(( (SECONDS_EACH + ${#KERNELS[@]} - 1) / ${#KERNELS[@]} ))
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -1,17 +1,15 @@
-// Choosing the kernel, once per process, and the calls that go by it:
-// reading a document, checking UTF-8, scanning a string to escape it.
+// The table of kernels, and choosing one of them, once per process.
 #include "json/kernel.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "json/scan.h"
-#include "json/utf8.h"
-#include "support/platform.h"
 
-// The CMake option TAMSEL_KERNEL, when set, names the level to use unless
+// The CMake option TAMSEL_KERNEL, when set, names the kernel to use unless
 // the environment names one.
 #ifndef TAMSEL_DEFAULT_KERNEL
 #define TAMSEL_DEFAULT_KERNEL ""
@@ -21,36 +19,20 @@ namespace tamsel::json {
 
 namespace {
 
-bool processor_runs(Kernel kernel) {
-  switch (kernel) {
-    case Kernel::portable:
-      return true;
+// Every kernel compiled into this build, at the place of its Kernel value.
+constexpr const KernelEntry* kTable[] = {
+    &portable::kEntry,
 #if TAMSEL_HAVE_X86_KERNELS
-    case Kernel::sse2:
-      return true;  // part of x86-64
-    case Kernel::avx2:
-      // Asked while the library is being loaded, perhaps before the
-      // compiler's runtime has set up its answers itself. True only when the
-      // system also saves the 32-byte registers.
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
-    case Kernel::avx512:
-      // The same, for the 64-byte registers and the mask registers; the
-      // kernel also calls the AVX2 kernel's functions. AVX512-VBMI2, which
-      // the kernel does not use, marks the processors (Ice Lake and Zen 4
-      // on) whose clock drops little or not at all while they run 512-bit
-      // integer code; on earlier ones the whole core would slow down for a
-      // while after each long string.
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-             __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx2") &&
-             __builtin_cpu_supports("bmi");
-#else
-    default:
-      return false;
+    &sse2::kEntry,
+    &avx2::kEntry,
+    &avx512::kEntry,
 #endif
-  }
-  return false;
+};
+static_assert(std::size(kTable) <= std::size(kKernels));
+
+const KernelEntry* compiled(Kernel kernel) {
+  const auto index = static_cast<size_t>(kernel);
+  return index < std::size(kTable) ? kTable[index] : nullptr;
 }
 
 Kernel best_available() {
@@ -87,85 +69,37 @@ KernelChoice choose() {
 
 }  // namespace
 
-const char* kernel_name(Kernel kernel) {
-  switch (kernel) {
-    case Kernel::portable:
-      return "portable";
-    case Kernel::sse2:
-      return "sse2";
-    case Kernel::avx2:
-      return "avx2";
-    case Kernel::avx512:
-      return "avx512";
-  }
-  return "unknown";
-}
-
 bool kernel_available(Kernel kernel) {
-  static const bool runs[] = {processor_runs(Kernel::portable), processor_runs(Kernel::sse2),
-                              processor_runs(Kernel::avx2), processor_runs(Kernel::avx512)};
+  static const bool runs[] = {
+      compiled(Kernel::portable) != nullptr && compiled(Kernel::portable)->processor_runs(),
+      compiled(Kernel::sse2) != nullptr && compiled(Kernel::sse2)->processor_runs(),
+      compiled(Kernel::avx2) != nullptr && compiled(Kernel::avx2)->processor_runs(),
+      compiled(Kernel::avx512) != nullptr && compiled(Kernel::avx512)->processor_runs(),
+  };
+  static_assert(std::size(runs) == std::size(kKernels));
   return runs[static_cast<unsigned>(kernel)];
 }
+
+const KernelEntry& kernel_entry(Kernel kernel) { return *compiled(kernel); }
 
 namespace {
 
 // Decided when the library is loaded, before any call can read a document:
 // a call then pays one load for it, not a check that it has been decided.
 const KernelChoice g_choice = choose();
+const KernelEntry* const g_active = compiled(g_choice.kernel);
 
 }  // namespace
 
 const KernelChoice& kernel_choice() { return g_choice; }
 
-// Each switch names the levels compiled in; kernel_available() keeps the
-// others from being chosen.
-#if TAMSEL_HAVE_X86_KERNELS
-#define TAMSEL_KERNEL_SWITCH(call)                  \
-  switch (kernel) {                                 \
-    case Kernel::avx512:                            \
-      return KernelEntries<Kernel::avx512>::call;   \
-    case Kernel::avx2:                              \
-      return KernelEntries<Kernel::avx2>::call;     \
-    case Kernel::sse2:                              \
-      return KernelEntries<Kernel::sse2>::call;     \
-    case Kernel::portable:                          \
-      break;                                        \
-  }                                                 \
-  return KernelEntries<Kernel::portable>::call
-#else
-#define TAMSEL_KERNEL_SWITCH(call) \
-  (void)kernel;                    \
-  return KernelEntries<Kernel::portable>::call
-#endif
+const KernelEntry& active_kernel_entry() { return *g_active; }
 
-const char* find_string_special(Kernel kernel, const char* p, const char* end, bool& high) {
-  TAMSEL_KERNEL_SWITCH(find_string_special(p, end, high));
-}
-
-bool is_valid_utf8(Kernel kernel, const char* data, size_t size) {
-  TAMSEL_KERNEL_SWITCH(is_valid_utf8(data, size));
-}
-
-ParseOutcome read_rows(Kernel kernel, std::string_view input, RowVisitor* visitor, JsonDocument* document) {
-  TAMSEL_KERNEL_SWITCH(read_rows(input, visitor, document));
-}
-
-bool is_valid_utf8(const char* data, size_t size) { return is_valid_utf8(g_choice.kernel, data, size); }
-
-// Whole documents are read by one kernel's reader.
-ParseOutcome parse_row_array(std::string_view input) { return read_rows(g_choice.kernel, input, nullptr); }
-
-ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor) {
-  return read_rows(g_choice.kernel, input, &visitor);
-}
-
-ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor, JsonDocument& document) {
-  return read_rows(g_choice.kernel, input, &visitor, &document);
-}
-
+// The writer's escaped strings, one call each; the reader has the scan of
+// its own kernel inlined.
 const char* find_string_special(const char* p, const char* end) {
   bool high = false;
-  return find_string_special(g_choice.kernel, p, end, high);
+  return g_active->find_string_special(p, end, high);
 }
 
 }  // namespace tamsel::json

@@ -1,24 +1,28 @@
 // The wide-word kernels: the string scan, the UTF-8 check and the reader
-// compiled around them, once per processor level. One level is chosen per
+// compiled around them, once per processor level. One kernel is chosen per
 // process, when the library is loaded, and a whole document is read with
-// it (parse_row_array, reader.h): the scan is inlined into that level's reader, so the choice costs
-// one switch per document, never a call per string.
+// it (parse_row_array, reader.cpp): the scan is inlined into that kernel's
+// reader, so the choice costs one indirect call per document, never one per
+// string.
 //
-// The level is the best the processor runs, unless fixed by the environment
-// variable TAMSEL_KERNEL (portable, sse2, avx2 or avx512; read at load) or else by the
-// CMake option of the same name. A level that is unknown, not compiled in or
-// not run by this processor is never used: the best one is, and
-// kernel_choice() says what was asked for and why it was not honoured.
+// The kernel is the best the processor runs, unless fixed by the environment
+// variable TAMSEL_KERNEL (portable, sse2, avx2 or avx512; read at load) or
+// else by the CMake option of the same name. A kernel that is unknown, not
+// compiled in or not run by this processor is never used: the best one is,
+// and kernel_choice() says what was asked for and why it was not honoured.
 //
-// Adding a level takes one more value below, one more
-// file under kernels/ that defines its KernelEntries, and one line in
-// kernel.cpp that says when the processor runs it.
+// Each kernel is one KernelEntry, defined in its own kernels/<name>.cpp and
+// declared below; kernel.cpp holds the table of them. Adding a kernel takes
+// a value and a name below, its entry's declaration, its two files under
+// kernels/ (built from src/CMakeLists's list), and its line in the table.
+// The tests and the fuzzers ask kernel_available() which kernels to run.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 #include "json/reader.h"  // ParseOutcome, RowVisitor
+#include "support/platform.h"
 
 namespace tamsel::json {
 
@@ -29,16 +33,50 @@ enum class Kernel : unsigned char {
   avx512,    // 64-byte AVX-512 scan and block check of UTF-8, masked tails
 };
 inline constexpr Kernel kKernels[] = {Kernel::portable, Kernel::sse2, Kernel::avx2, Kernel::avx512};
+inline constexpr const char* kKernelNames[] = {"portable", "sse2", "avx2", "avx512"};
+
+// One kernel: whether the processor runs it, and what the library calls.
+struct KernelEntry {
+  Kernel kernel;
+  // Asked once, while the library is loaded.
+  bool (*processor_runs)();
+  // The first quote, backslash or control byte in [p, end), or end. `high`
+  // is set when a byte of 0x80 or above lies before the returned position,
+  // and may be set by one shortly after it.
+  const char* (*find_string_special)(const char* p, const char* end, bool& high);
+  bool (*is_valid_utf8)(const char* data, size_t size);
+  // The reader compiled around this kernel's scan (reader_generic.h);
+  // `document`, when given, is built into, else the outcome owns one.
+  ParseOutcome (*read_rows)(std::string_view input, RowVisitor* visitor, JsonDocument* document);
+};
+
+namespace portable {
+extern const KernelEntry kEntry;
+}
+#if TAMSEL_HAVE_X86_KERNELS
+namespace sse2 {
+extern const KernelEntry kEntry;
+}
+namespace avx2 {
+extern const KernelEntry kEntry;
+}
+namespace avx512 {
+extern const KernelEntry kEntry;
+}
+#endif
 
 // "portable", "sse2", "avx2", "avx512".
-const char* kernel_name(Kernel kernel);
+inline const char* kernel_name(Kernel kernel) { return kKernelNames[static_cast<unsigned>(kernel)]; }
 
 // Compiled into this build and run by this processor.
 bool kernel_available(Kernel kernel);
 
+// A kernel's entry; only for a kernel that is available.
+const KernelEntry& kernel_entry(Kernel kernel);
+
 struct KernelChoice {
   Kernel kernel;
-  // Empty when the level was chosen freely or exactly as asked; otherwise
+  // Empty when the kernel was chosen freely or exactly as asked; otherwise
   // why the one asked for is not in use (the best available is).
   std::string_view problem;
 };
@@ -47,42 +85,7 @@ struct KernelChoice {
 const KernelChoice& kernel_choice();
 inline Kernel active_kernel() { return kernel_choice().kernel; }
 
-// What one level provides. Each is defined in that level's file under
-// kernels/; calling the entries of a level that is not available is an
-// error (tests ask kernel_available first).
-template <Kernel K>
-struct KernelEntries {
-  // The first quote, backslash or control byte in [p, end), or end. `high`
-  // is set when a byte of 0x80 or above lies before the returned position,
-  // and may be set by one shortly after it.
-  static const char* find_string_special(const char* p, const char* end, bool& high);
-  static bool is_valid_utf8(const char* data, size_t size);
-  static ParseOutcome read_rows(std::string_view input, RowVisitor* visitor, JsonDocument* document);
-};
-
-// Defines a level's entries from its namespace's functions of the same
-// names (and its reader's read_rows); used once in each kernels/<name>.cpp.
-#define TAMSEL_DEFINE_KERNEL_ENTRIES(level)                                                                      \
-  template <>                                                                                                  \
-  const char* KernelEntries<Kernel::level>::find_string_special(const char* p, const char* end, bool& high) {  \
-    return level::find_string_special(p, end, high);                                                           \
-  }                                                                                                            \
-  template <>                                                                                                  \
-  bool KernelEntries<Kernel::level>::is_valid_utf8(const char* data, size_t size) {                            \
-    return level::is_valid_utf8(data, size);                                                                   \
-  }                                                                                                            \
-  template <>                                                                                                  \
-  ParseOutcome KernelEntries<Kernel::level>::read_rows(std::string_view input, RowVisitor* visitor,              \
-                                                     JsonDocument* document) {                                 \
-    return level::read_rows(input, visitor, document);                                                         \
-  }
-
-// The same, for a level chosen at run time.
-const char* find_string_special(Kernel kernel, const char* p, const char* end, bool& high);
-bool is_valid_utf8(Kernel kernel, const char* data, size_t size);
-// `document`, when given, is built into (see parse_row_array); else the
-// outcome owns a document of its own.
-ParseOutcome read_rows(Kernel kernel, std::string_view input, RowVisitor* visitor,
-                       JsonDocument* document = nullptr);
+// The active kernel's entry: what a document is read with.
+const KernelEntry& active_kernel_entry();
 
 }  // namespace tamsel::json

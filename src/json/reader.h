@@ -59,10 +59,6 @@ class ParseOutcome {
   std::variant<RowArray, JsonError> state_;
 };
 
-// Reads the whole input. The top-level value must be an array; whitespace may
-// surround it and nothing else may follow it.
-ParseOutcome parse_row_array(std::string_view input);
-
 // Sees each element of the top-level array as soon as it has been read, while
 // its text is still in cache. What it sees stays valid as long as the
 // document does; if the read fails later, it was all for nothing.
@@ -74,10 +70,9 @@ class RowVisitor {
   ~RowVisitor() = default;
 };
 
-ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor);
-
-// The same, building into `document`, which must be empty and outlive the
-// outcome.
+// Reads the whole input into `document`, which must be empty and outlive the
+// outcome, with the active kernel (kernel.h). The top-level value must be an
+// array; whitespace may surround it and nothing else may follow it.
 ParseOutcome parse_row_array(std::string_view input, RowVisitor& visitor, JsonDocument& document);
 
 // The arena chunk a document read from `input_size` bytes should start with:

@@ -7,10 +7,9 @@
 
 namespace tamsel::json {
 
-// True when [data, data + size) is well-formed UTF-8: no overlong forms, no
-// encoded surrogates, nothing above U+10FFFF, no truncated sequence; checked
-// by the active kernel (kernel.h).
-bool is_valid_utf8(const char* data, size_t size);
+// Well-formed UTF-8 has no overlong forms, no encoded surrogates, nothing
+// above U+10FFFF and no truncated sequence; each kernel checks it in its own
+// way (KernelEntry::is_valid_utf8, kernel.h).
 
 // Appends the UTF-8 form of `code_point` (at most U+10FFFF, not a surrogate)
 // at `out`; returns the number of bytes written (1 to 4).

@@ -15,14 +15,35 @@
 // Processor: wide-word routines
 // ---------------------------------------------------------------------------
 
-// The x86-64 kernels (json/kernels/sse2.*, json/kernels/avx2.*): the string
-// scan and the UTF-8 check in 16- and 32-byte words, each with the reader
-// compiled around it, chosen at run time by what the processor has (see
-// json/kernel.h). Without them only the portable kernel, plain C++, exists.
+// The x86-64 kernels (json/kernels/sse2.*, avx2.*, avx512.*): the string
+// scan and the UTF-8 check in 16-, 32- and 64-byte words, each with the
+// reader compiled around it, chosen at run time by what the processor has
+// (see json/kernel.h). Without them only the portable kernel, plain C++,
+// exists.
 #if !defined(TAMSEL_PORTABLE) && defined(__x86_64__) && defined(__GNUC__)
 #define TAMSEL_HAVE_X86_KERNELS 1
 #else
 #define TAMSEL_HAVE_X86_KERNELS 0
+#endif
+
+// ---------------------------------------------------------------------------
+// Compiler: target regions
+// ---------------------------------------------------------------------------
+
+// Every function defined between TAMSEL_TARGET_REGION_BEGIN(T) and
+// TAMSEL_TARGET_REGION_END is compiled for the target T (a string such as
+// "avx2,bmi"), as if each carried [[gnu::target(T)]]. A kernel names its
+// target once, as a macro, and uses it both for its region and for the
+// attribute of the inline functions in its header. _Pragma takes the text
+// that a macro made, where #pragma would not.
+#define TAMSEL_PRAGMA(...) _Pragma(#__VA_ARGS__)
+#if defined(__clang__)
+#define TAMSEL_TARGET_REGION_BEGIN(T) \
+  TAMSEL_PRAGMA(clang attribute push(__attribute__((target(T))), apply_to = function))
+#define TAMSEL_TARGET_REGION_END TAMSEL_PRAGMA(clang attribute pop)
+#else
+#define TAMSEL_TARGET_REGION_BEGIN(T) TAMSEL_PRAGMA(GCC push_options) TAMSEL_PRAGMA(GCC target(T))
+#define TAMSEL_TARGET_REGION_END TAMSEL_PRAGMA(GCC pop_options)
 #endif
 
 // ---------------------------------------------------------------------------
@@ -50,7 +71,7 @@
 #endif
 
 // ---------------------------------------------------------------------------
-// Operating system: thread names (see support/os.h)
+// Operating system: fork handlers
 // ---------------------------------------------------------------------------
 
 // pthread_atfork, so that a process forked while another thread held the
@@ -62,6 +83,10 @@
 #else
 #define TAMSEL_HAVE_FORK_HANDLERS 0
 #endif
+
+// ---------------------------------------------------------------------------
+// Operating system: thread names (see support/os.h)
+// ---------------------------------------------------------------------------
 
 // pthread_getname_np, for naming the thread in a fault report. Without it the
 // report says the thread is unnamed.

@@ -45,7 +45,7 @@ struct ScanResult {
 
 ScanResult scan(Kernel kernel, const std::string& s) {
   bool high = false;
-  const char* stop = find_string_special(kernel, s.data(), s.data() + s.size(), high);
+  const char* stop = kernel_entry(kernel).find_string_special(s.data(), s.data() + s.size(), high);
   return {static_cast<size_t>(stop - s.data()), high};
 }
 
@@ -159,9 +159,9 @@ TEST_P(KernelAgainstPortable, Utf8CheckAgreesOnEveryKindAtEveryPlace) {
           if (at % filler.size() != 0) s.back() = 'a';  // no cut character before the case
           s += c.bytes;
           s.resize(length, 'b');
-          bool want = is_valid_utf8(Kernel::portable, s.data(), s.size());
+          bool want = kernel_entry(Kernel::portable).is_valid_utf8(s.data(), s.size());
           ASSERT_EQ(want, c.valid) << c.name << ": " << ::testing::PrintToString(s);
-          ASSERT_EQ(is_valid_utf8(GetParam(), s.data(), s.size()), want) << c.name << ": " << ::testing::PrintToString(s);
+          ASSERT_EQ(kernel_entry(GetParam()).is_valid_utf8(s.data(), s.size()), want) << c.name << ": " << ::testing::PrintToString(s);
         }
       }
     }
@@ -196,8 +196,8 @@ std::vector<std::string> documents_with_strings() {
 
 TEST_P(KernelAgainstPortable, ReaderGivesTheSameRowsAndFailures) {
   for (const std::string& doc : documents_with_strings()) {
-    std::string want = outcome_text(read_rows(Kernel::portable, doc, nullptr));
-    ASSERT_EQ(outcome_text(read_rows(GetParam(), doc, nullptr)), want) << ::testing::PrintToString(doc);
+    std::string want = outcome_text(kernel_entry(Kernel::portable).read_rows(doc, nullptr, nullptr));
+    ASSERT_EQ(outcome_text(kernel_entry(GetParam()).read_rows(doc, nullptr, nullptr)), want) << ::testing::PrintToString(doc);
   }
 }
 

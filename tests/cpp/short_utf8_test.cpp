@@ -8,6 +8,7 @@
 
 #include "json/reader.h"
 #include "json/writer.h"
+#include "test_support.h"
 
 namespace tamsel {
 namespace {
@@ -28,7 +29,7 @@ const Sequence kSequences[] = {
 
 // Whether `payload` reads; when it does not, `message` says why and where.
 bool reads(const std::string& payload, std::string* message) {
-  json::ParseOutcome parsed = json::parse_row_array(payload);
+  json::ParseOutcome parsed = tamsel::testing::read_rows(payload);
   if (!parsed.ok()) *message = json::describe(parsed.error());
   return parsed.ok();
 }

@@ -15,6 +15,7 @@
 #include "json/value_stack.h"
 #include "json/writer.h"
 #include "reference_model.h"
+#include "test_support.h"
 #include "transform/columnarize.h"
 
 namespace tamsel {
@@ -91,7 +92,7 @@ TEST(SmallDocuments, GiveTheRestatedOutputOnEitherSideOfEachEdge) {
     columnarizer.write(out);
     EXPECT_EQ(std::string(out.view()), want) << shape.what;
     // The reader alone, into a document of its own: the same rows.
-    json::ParseOutcome parsed = json::parse_row_array(payload);
+    json::ParseOutcome parsed = tamsel::testing::read_rows(payload);
     ASSERT_TRUE(parsed.ok()) << shape.what;
     ASSERT_EQ(parsed.rows().rows().size(), rows.size()) << shape.what;
     for (size_t r = 0; r < rows.size(); ++r) {

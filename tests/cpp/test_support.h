@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "json/kernel.h"
 #include "json/reader.h"
 
 namespace tamsel::testing {
@@ -18,9 +19,15 @@ struct Parsed {
   const json::JsonValue& first() const { return outcome.rows().rows()[0]; }
 };
 
+// The whole input read by the active kernel's reader into a document the
+// outcome owns.
+inline json::ParseOutcome read_rows(std::string_view input) {
+  return json::active_kernel_entry().read_rows(input, nullptr, nullptr);
+}
+
 inline Parsed parse(std::string text) {
   auto owned = std::make_unique<std::string>(std::move(text));
-  json::ParseOutcome outcome = json::parse_row_array(*owned);
+  json::ParseOutcome outcome = read_rows(*owned);
   return Parsed{std::move(owned), std::move(outcome)};
 }
 

@@ -7,7 +7,8 @@
 // baseline target, and so does every template they define, wherever it is
 // instantiated; what the region defines is in the namespace avx2. This file
 // is not built with -mavx2 for the same reason; its AVX2 code is run only
-// when kernel.cpp has found AVX2 on the processor.
+// when the kernel table has found AVX2 on the processor (processor_runs
+// below).
 #include "json/kernels/avx2.h"
 
 #include "json/kernel.h"
@@ -16,15 +17,9 @@
 #include <immintrin.h>
 
 #include "json/kernels/utf8_lookup.h"
-#include "json/reader_body_includes.h"
+#include "json/reader_generic.h"
 
-// The same target as TAMSEL_AVX2_TARGET (a pragma takes no macro).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,bmi"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,bmi")
-#endif
+TAMSEL_TARGET_REGION_BEGIN(TAMSEL_AVX2_TARGET)
 
 namespace tamsel::json::avx2 {
 
@@ -108,22 +103,25 @@ bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
 
 }  // namespace tamsel::json::avx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TAMSEL_TARGET_REGION_END
 
 namespace tamsel::json::avx2 {
 
-#include "json/reader_body.inc"
+namespace {
+
+// Asked while the library is being loaded, perhaps before the compiler's
+// runtime has set up its answers itself. True only when the system also
+// saves the 32-byte registers.
+bool processor_runs() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+}
+
+}  // namespace
+
+constinit const KernelEntry kEntry =
+    make_kernel_entry<&find_string_special, &is_valid_utf8, &is_valid_utf8_with_room>(Kernel::avx2, &processor_runs);
 
 }  // namespace tamsel::json::avx2
-
-namespace tamsel::json {
-
-TAMSEL_DEFINE_KERNEL_ENTRIES(avx2)
-
-}  // namespace tamsel::json
 
 #endif

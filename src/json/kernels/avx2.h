@@ -25,7 +25,9 @@
 #include "json/kernels/sse2.h"
 #include "json/scan.h"
 
-// What the processor must have; kernel.cpp asks for the same.
+// What the processor must have, written once: the target of the inline
+// functions below and of avx2.cpp's region; processor_runs() there asks for
+// the same.
 #define TAMSEL_AVX2_TARGET "avx2,bmi"
 
 namespace tamsel::json::avx2 {

@@ -4,9 +4,9 @@
 //
 // Built as the AVX2 kernel is (see avx2.cpp): every header first, with the
 // baseline target, then a target region whose functions are all in the
-// namespace avx512; run only when kernel.cpp has found AVX-512 (with byte
-// and word instructions) on the processor and its registers saved by the
-// system.
+// namespace avx512; run only when processor_runs() below has found
+// AVX-512 (with byte and word instructions) on the processor and its
+// registers saved by the system.
 #include "json/kernels/avx512.h"
 
 #include "json/kernel.h"
@@ -17,14 +17,10 @@
 #include <cstdint>
 
 #include "json/kernels/utf8_lookup.h"
-#include "json/reader_body_includes.h"
+#include "json/reader_generic.h"
 
-// The same target as TAMSEL_AVX512_TARGET (a pragma takes no macro).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx2,bmi"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx2,bmi")
+TAMSEL_TARGET_REGION_BEGIN(TAMSEL_AVX512_TARGET)
+#if !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start some results from _mm512_undefined_*,
 // which its uninitialized-use warning then reports where they are inlined
 // (GCC bug 105593).
@@ -125,23 +121,32 @@ bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
 
 }  // namespace tamsel::json::avx512
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#pragma GCC pop_options
 #endif
+TAMSEL_TARGET_REGION_END
 
 namespace tamsel::json::avx512 {
 
-#include "json/reader_body.inc"
+namespace {
+
+// As for the AVX2 kernel, for the 64-byte registers and the mask registers;
+// the kernel also calls the AVX2 kernel's functions. AVX512-VBMI2, which the
+// kernel does not use, marks the processors (Ice Lake and Zen 4 on) whose
+// clock drops little or not at all while they run 512-bit integer code; on
+// earlier ones the whole core would slow down for a while after each long
+// string.
+bool processor_runs() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+}
+
+}  // namespace
+
+constinit const KernelEntry kEntry =
+    make_kernel_entry<&find_string_special, &is_valid_utf8, &is_valid_utf8_with_room>(Kernel::avx512, &processor_runs);
 
 }  // namespace tamsel::json::avx512
-
-namespace tamsel::json {
-
-TAMSEL_DEFINE_KERNEL_ENTRIES(avx512)
-
-}  // namespace tamsel::json
 
 #endif

@@ -22,8 +22,9 @@
 #include "json/kernels/sse2.h"
 #include "json/scan.h"
 
-// What the processor must have; kernel.cpp asks for the same, and for
-// AVX512-VBMI2 besides (see there). Byte-wise compares, shuffles and masked
+// What the processor must have, written once: the target of the inline
+// functions below and of avx512.cpp's region; processor_runs() there asks
+// for the same, and for AVX512-VBMI2 besides (see there). Byte-wise compares, shuffles and masked
 // loads are AVX512BW; the AVX2 kernel's functions, which this one calls for
 // short checks, need the rest.
 #define TAMSEL_AVX512_TARGET "avx512f,avx512bw,avx2,bmi"

@@ -5,7 +5,7 @@
 #include <initializer_list>
 
 #include "json/kernel.h"
-#include "json/reader_body_includes.h"
+#include "json/reader_generic.h"
 
 namespace tamsel::json::portable {
 
@@ -101,12 +101,13 @@ bool is_valid_utf8(const char* data, size_t size) {
   return state == kAccept;
 }
 
-#include "json/reader_body.inc"
+namespace {
+
+bool processor_runs() { return true; }
+
+}  // namespace
+
+constinit const KernelEntry kEntry =
+    make_kernel_entry<&find_string_special, &is_valid_utf8, &is_valid_utf8_with_room>(Kernel::portable, &processor_runs);
 
 }  // namespace tamsel::json::portable
-
-namespace tamsel::json {
-
-TAMSEL_DEFINE_KERNEL_ENTRIES(portable)
-
-}  // namespace tamsel::json

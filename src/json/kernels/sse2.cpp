@@ -9,7 +9,7 @@
 
 #include "json/kernels/portable.h"
 #include "json/kernels/utf8_lookup.h"
-#include "json/reader_body_includes.h"
+#include "json/reader_generic.h"
 
 namespace tamsel::json::sse2 {
 
@@ -90,14 +90,15 @@ bool is_valid_utf8_with_room(const char* data, size_t size, size_t readable) {
   return portable::is_valid_utf8(data, size);
 }
 
-#include "json/reader_body.inc"
+namespace {
+
+bool processor_runs() { return true; }  // part of x86-64
+
+}  // namespace
+
+constinit const KernelEntry kEntry =
+    make_kernel_entry<&find_string_special, &is_valid_utf8, &is_valid_utf8_with_room>(Kernel::sse2, &processor_runs);
 
 }  // namespace tamsel::json::sse2
-
-namespace tamsel::json {
-
-TAMSEL_DEFINE_KERNEL_ENTRIES(sse2)
-
-}  // namespace tamsel::json
 
 #endif

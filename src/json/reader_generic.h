@@ -1,20 +1,45 @@
 // The structural reader: the top level, values, arrays, objects and their
 // member names. It hands numbers to read_number.h and strings to
-// read_string.inc, which move the same cursor; a failure is recorded there as
+// read_string.h, which move the same cursor; a failure is recorded there as
 // a kind (reader_errors.h) and turned into a JsonError only at the end.
 //
-// Compiled once per kernel: each kernels/<name>.cpp includes
-// reader_body_includes.h, then this inside its own namespace, where the
-// unqualified find_string_special and is_valid_utf8 are that kernel's. The
-// string scan is thereby inlined into every reader, and the kernel is chosen
-// once per document (parse_row_array, in kernel.cpp).
+// One reader, compiled once per kernel: Reader<K> takes the string scan and
+// the UTF-8 checks of the kernel K (a ScanKernel, scan.h), so the scan is
+// inlined into each kernel's reader and the kernel is chosen once per
+// document, not once per string. Each kernels/<name>.cpp instantiates
+// read_rows<its kernel> for its entry in the kernel table (kernel.h);
+// parse_row_array (reader.cpp) calls the active kernel's.
+#pragma once
 
-#include "json/read_string.inc"
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string_view>
 
+#include "json/arena.h"
+#include "json/kernel.h"
+#include "json/read_cursor.h"
+#include "json/read_number.h"
+#include "json/read_string.h"
+#include "json/reader.h"
+#include "json/reader_errors.h"
+#include "json/scan.h"
+#include "json/value.h"
+#include "json/value_stack.h"
+
+namespace tamsel::json {
+
+// Internal linkage, as in read_string.h: each kernel's file has its own.
 namespace {
 
 constexpr int kMaxDepth = 128;
 
+template <ScanKernel K>
 class Reader {
  public:
   Reader(std::string_view input, JsonDocument& document)
@@ -143,12 +168,14 @@ class Reader {
 
 // ---------------------------------------------------------------- the top level
 
-JsonError Reader::error() const {
+template <ScanKernel K>
+JsonError Reader<K>::error() const {
   return locate_failure(std::string_view(in_.begin, static_cast<size_t>(in_.end - in_.begin)),
                         in_.failure_offset, in_.failure, in_.failure_detail);
 }
 
-bool Reader::read_document(RowVisitor* visitor) {
+template <ScanKernel K>
+bool Reader<K>::read_document(RowVisitor* visitor) {
   in_.skip_space();
   if (in_.p == in_.end) return in_.fail_eof(ReadFailure::eof_in_value);
   if (*in_.p != '[') return read_top_level_value();
@@ -160,7 +187,8 @@ bool Reader::read_document(RowVisitor* visitor) {
   return true;
 }
 
-std::span<const JsonValue> Reader::take_rows(StackStorage<JsonValue>& storage) {
+template <ScanKernel K>
+std::span<const JsonValue> Reader<K>::take_rows(StackStorage<JsonValue>& storage) {
   // The rows are the whole element stack now: hand its heap storage over as
   // it is, or copy the few rows held in the stack's own room.
   const size_t count = values_.size();
@@ -176,7 +204,8 @@ std::span<const JsonValue> Reader::take_rows(StackStorage<JsonValue>& storage) {
 // The top-level value is not an array: reads it far enough to describe it
 // (an object's brace is not consumed) and fails with that description, or
 // with the failure met on the way.
-bool Reader::read_top_level_value() {
+template <ScanKernel K>
+bool Reader<K>::read_top_level_value() {
   JsonValue value;
   const char c = *in_.p;
   if (c == '{') {
@@ -184,7 +213,7 @@ bool Reader::read_top_level_value() {
   } else if (c == '"') {
     ++in_.p;
     StringPiece s;
-    if (!read_string(in_, scratch_, s)) return false;
+    if (!read_string<K>(in_, scratch_, s)) return false;
     value = JsonValue::make_string_ref(s.data, s.size, s.plain);
   } else if (c == '-' || is_digit(c)) {
     value = read_number(in_);
@@ -207,16 +236,18 @@ bool Reader::read_top_level_value() {
 
 // ---------------------------------------------------------------- values, arrays and objects
 
-inline JsonValue Reader::read_value() {
+template <ScanKernel K>
+inline JsonValue Reader<K>::read_value() {
   in_.skip_space();
   if (in_.p == in_.end) return absent(in_.fail_eof(ReadFailure::eof_in_value));
   return read_value_here();
 }
 
 // At the value's first byte, which is in the input and not space.
-inline JsonValue Reader::read_value_here() {
+template <ScanKernel K>
+inline JsonValue Reader<K>::read_value_here() {
   switch (*in_.p) {
-    case '"': ++in_.p; return read_string_value(in_, scratch_, doc_.arena());
+    case '"': ++in_.p; return read_string_value<K>(in_, scratch_, doc_.arena());
     case '-':
     case '0':
     case '1':
@@ -237,7 +268,8 @@ inline JsonValue Reader::read_value_here() {
   }
 }
 
-bool Reader::read_literal(const char* word, size_t length) {
+template <ScanKernel K>
+bool Reader<K>::read_literal(const char* word, size_t length) {
   ++in_.p;  // the first letter was matched by the caller
   for (size_t i = 1; i < length; ++i) {
     if (in_.p == in_.end) return in_.fail_eof(ReadFailure::eof_in_value);
@@ -249,7 +281,8 @@ bool Reader::read_literal(const char* word, size_t length) {
 
 // After the opening bracket: pushes the elements onto the element stack and
 // consumes the closing bracket. A visitor sees each element once read.
-bool Reader::read_element_list(RowVisitor* visitor) {
+template <ScanKernel K>
+bool Reader<K>::read_element_list(RowVisitor* visitor) {
   const size_t base = values_.size();
   in_.skip_space();
   if (in_.p == in_.end) return in_.fail_eof(ReadFailure::eof_in_list);
@@ -281,7 +314,8 @@ bool Reader::read_element_list(RowVisitor* visitor) {
 }
 
 // After the opening bracket: the elements, moved into the document.
-bool Reader::read_elements(JsonValue*& items, size_t& count) {
+template <ScanKernel K>
+bool Reader<K>::read_elements(JsonValue*& items, size_t& count) {
   size_t base = values_.size();
   if (!read_element_list(nullptr)) return false;
   count = values_.size() - base;
@@ -291,7 +325,8 @@ bool Reader::read_elements(JsonValue*& items, size_t& count) {
   return true;
 }
 
-JsonValue Reader::read_array() {
+template <ScanKernel K>
+JsonValue Reader<K>::read_array() {
   if (--depth_ == 0) return absent(in_.fail_at(ReadFailure::recursion_limit, in_.p));
   ++in_.p;
   JsonValue* items;
@@ -301,7 +336,8 @@ JsonValue Reader::read_array() {
   return JsonValue::make_array_ref(items, count);
 }
 
-JsonValue Reader::read_object() {
+template <ScanKernel K>
+JsonValue Reader<K>::read_object() {
   if (--depth_ == 0) return absent(in_.fail_at(ReadFailure::recursion_limit, in_.p));
   if (depth_ < fresh_depth_) set_up_levels_down_to(depth_);
   ++in_.p;
@@ -351,19 +387,22 @@ JsonValue Reader::read_object() {
 }
 
 // A member's name and value: one test of room for both (see values_).
-inline void Reader::push_member(const JsonKey* key, JsonValue value) {
+template <ScanKernel K>
+inline void Reader<K>::push_member(const JsonKey* key, JsonValue value) {
   if (values_.full()) [[unlikely]] grow_member_stacks();
   names_.push_unchecked(key);
   values_.push_unchecked(value);
 }
 
 // An element: the names' stack grows with the values' all the same.
-inline void Reader::push_element(JsonValue value) {
+template <ScanKernel K>
+inline void Reader<K>::push_element(JsonValue value) {
   if (values_.full()) [[unlikely]] grow_member_stacks();
   values_.push_unchecked(value);
 }
 
-void Reader::grow_member_stacks() {
+template <ScanKernel K>
+void Reader<K>::grow_member_stacks() {
   values_.reserve(2 * values_.capacity());
   names_.reserve(values_.capacity());
 }
@@ -371,7 +410,8 @@ void Reader::grow_member_stacks() {
 // ---------------------------------------------------------------- levels and shapes
 
 // Makes levels [depth, fresh_depth_) ready: nothing remembered yet.
-void Reader::set_up_levels_down_to(int depth) {
+template <ScanKernel K>
+void Reader<K>::set_up_levels_down_to(int depth) {
   for (int d = depth; d < fresh_depth_; ++d) {
     Level& level = levels_[d];
     for (Shape& shape : level.shapes) shape.keys = nullptr;  // no shape; its size is read only past this
@@ -383,7 +423,8 @@ void Reader::set_up_levels_down_to(int depth) {
 }
 
 // Remembers `key` as the guess for the next member position of `level`.
-void Reader::add_guess(Level& level, const JsonKey* key) {
+template <ScanKernel K>
+void Reader<K>::add_guess(Level& level, const JsonKey* key) {
   if (level.guess_count == level.guess_capacity) {
     const size_t capacity = level.guess_capacity == 0 ? 16 : 2 * level.guess_capacity;
     const JsonKey** grown = doc_.arena().allocate_array<const JsonKey*>(capacity);
@@ -398,7 +439,8 @@ void Reader::add_guess(Level& level, const JsonKey* key) {
 
 // A shape equal to `names` among the recent ones of this level, or null;
 // `slot` is where a new shape with these names would be remembered.
-const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t count, Shape*& slot) {
+template <ScanKernel K>
+const JsonKey* const* Reader<K>::find_shape(const JsonKey* const* names, size_t count, Shape*& slot) {
   size_t way = count;
   if (count != 0) way ^= names[0]->id * 7 + names[count - 1]->id * 13;
   slot = &levels_[depth_].shapes[way % kShapeWays];
@@ -410,7 +452,8 @@ const JsonKey* const* Reader::find_shape(const JsonKey* const* names, size_t cou
 }
 
 // Moves the members gathered since `base` into the document.
-JsonObject* Reader::finish_object(size_t base) {
+template <ScanKernel K>
+JsonObject* Reader<K>::finish_object(size_t base) {
   size_t read = names_.size() - base;
   const JsonKey** names = names_.data() + base;
   JsonValue* values = values_.data() + (values_.size() - read);
@@ -442,7 +485,8 @@ JsonObject* Reader::finish_object(size_t base) {
 // With eight bytes of input left, the first word settles most names, a
 // different one included, and a short one whole; the end of the input is
 // read byte-wise.
-inline bool Reader::key_matches_here(const JsonKey& key) const {
+template <ScanKernel K>
+inline bool Reader<K>::key_matches_here(const JsonKey& key) const {
   const size_t n = key.size;
   const size_t left = static_cast<size_t>(in_.end - in_.p);
   if (left >= 8) [[likely]] {
@@ -463,7 +507,8 @@ inline bool Reader::key_matches_here(const JsonKey& key) const {
 }
 
 // About one slot per 8 bytes of input, within the table's bounds.
-unsigned Reader::recent_key_bits_for(size_t input_size) {
+template <ScanKernel K>
+unsigned Reader<K>::recent_key_bits_for(size_t input_size) {
   const unsigned bits = static_cast<unsigned>(std::bit_width(input_size / 8));
   return std::clamp(bits, kMinRecentKeyBits, kMaxRecentKeyBits);
 }
@@ -473,7 +518,8 @@ unsigned Reader::recent_key_bits_for(size_t input_size) {
 // slots of recent_keys_ picked by the input's tag there (the first eight
 // bytes, or those up to a quote among them, and the quote), or to null near
 // the end of the input.
-const JsonKey* Reader::find_recent_key(RecentKey*& pair) {
+template <ScanKernel K>
+const JsonKey* Reader<K>::find_recent_key(RecentKey*& pair) {
   const size_t left = static_cast<size_t>(in_.end - in_.p);
   if (left < 8) {
     pair = nullptr;
@@ -501,7 +547,8 @@ const JsonKey* Reader::find_recent_key(RecentKey*& pair) {
 }
 
 // After the key's opening quote; `position` is the member's place in its object.
-bool Reader::read_key(size_t position, const JsonKey*& key) {
+template <ScanKernel K>
+bool Reader<K>::read_key(size_t position, const JsonKey*& key) {
   Level& level = levels_[depth_];
   if (position < level.guess_count && key_matches_here(*level.guesses[position])) {
     key = level.guesses[position];
@@ -514,7 +561,7 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
     in_.p += key->size + 1;
   } else {
     StringPiece name;
-    if (!read_string(in_, scratch_, name)) return false;
+    if (!read_string<K>(in_, scratch_, name)) return false;
     const bool room_past = name.borrowed && in_.end - name.data >= 16;
     key = doc_.intern(room_past ? key_text_in_place(name.data, name.size) : key_text(name.data, name.size),
                       name.borrowed, name.plain);
@@ -533,11 +580,12 @@ bool Reader::read_key(size_t position, const JsonKey*& key) {
 
 // ---------------------------------------------------------------- entry points
 
+template <ScanKernel K>
 ParseOutcome read_rows(std::string_view input, RowVisitor* visitor, JsonDocument* given) {
   std::unique_ptr<JsonDocument> owned;
   if (given == nullptr) owned = std::make_unique<JsonDocument>(document_chunk_bytes(input.size()));
   JsonDocument& document = given != nullptr ? *given : *owned;
-  Reader reader(input, document);
+  Reader<K> reader(input, document);
   if (!reader.read_document(visitor)) return ParseOutcome(reader.error());
   StackStorage<JsonValue> storage;
   const std::span<const JsonValue> rows = reader.take_rows(storage);
@@ -545,3 +593,14 @@ ParseOutcome read_rows(std::string_view input, RowVisitor* visitor, JsonDocument
 }
 
 }  // namespace
+
+// A kernel's entry (kernel.h) from the functions of its namespace: its reader
+// is read_rows compiled around them. Used once, in the kernel's own file.
+template <const char* (*FindStringSpecial)(const char*, const char*, bool&),
+          bool (*IsValidUtf8)(const char*, size_t), bool (*IsValidUtf8WithRoom)(const char*, size_t, size_t)>
+constexpr KernelEntry make_kernel_entry(Kernel kernel, bool (*processor_runs)()) {
+  using Scan = ScanFunctions<FindStringSpecial, IsValidUtf8, IsValidUtf8WithRoom>;
+  return KernelEntry{kernel, processor_runs, FindStringSpecial, IsValidUtf8, &read_rows<Scan>};
+}
+
+}  // namespace tamsel::json

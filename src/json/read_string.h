@@ -4,8 +4,28 @@
 // writer's own form is kept as its text, also where it stands; only other
 // strings are decoded, into the reader's scratch text.
 //
-// Part of the reader (reader_body.inc), compiled once per kernel inside that
-// kernel's namespace; what it needs is in reader_body_includes.h.
+// Part of the reader (reader_generic.h): what scans and checks bytes is the
+// kernel's, named by the template parameter K (see ScanKernel in scan.h).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "json/arena.h"
+#include "json/escape_form.h"
+#include "json/read_cursor.h"
+#include "json/scan.h"
+#include "json/utf8.h"
+#include "json/value.h"
+
+namespace tamsel::json {
+
+// Each kernel's translation unit compiles a reader of its own (kernel.h):
+// internal linkage keeps every copy, and the inlining it gets, its own.
+namespace {
 
 // Where the content of a string with escapes is put together. Appends
 // check the room once per piece; the buffer is kept for the whole read.
@@ -61,8 +81,9 @@ namespace string_detail {
 // Whether the `size` bytes at `data`, which lie in the input, are UTF-8.
 // The input past them may be read too, so that their last block is read in
 // place. Out of line: only strings with a byte past ASCII come here.
+template <ScanKernel K>
 [[gnu::noinline]] inline bool valid_utf8_in(const ReadCursor& in, const char* data, size_t size) {
-  return is_valid_utf8_with_room(data, size, static_cast<size_t>(in.end - data));
+  return K::is_valid_utf8_with_room(data, size, static_cast<size_t>(in.end - data));
 }
 
 // What each letter after a backslash stands for, other than 'u': the byte,
@@ -165,6 +186,7 @@ inline bool read_escape(ReadCursor& in, ScratchText& scratch, bool& plain, bool&
 
 // The slow path, from the first backslash: the content is assembled in
 // `scratch`.
+template <ScanKernel K>
 inline bool read_string_escaped(ReadCursor& in, ScratchText& scratch, const char* start, const char* stop,
                                 bool high, StringPiece& out) {
   scratch.assign(start, stop);
@@ -174,7 +196,7 @@ inline bool read_string_escaped(ReadCursor& in, ScratchText& scratch, const char
   for (;;) {
     // *in.p is a backslash
     if (!read_escape<true>(in, scratch, plain, high, canonical)) return false;
-    stop = find_string_special(in.p, in.end, high);
+    stop = K::find_string_special(in.p, in.end, high);
     if (stop == in.end) return in.fail_eof(ReadFailure::eof_in_string);
     scratch.append(in.p, static_cast<size_t>(stop - in.p));
     in.p = stop;
@@ -182,7 +204,7 @@ inline bool read_string_escaped(ReadCursor& in, ScratchText& scratch, const char
     if (*stop != '\\') return in.fail_at(ReadFailure::control_character, stop);
   }
   ++in.p;  // closing quote
-  if (high && !is_valid_utf8(scratch.data(), scratch.size())) {
+  if (high && !K::is_valid_utf8(scratch.data(), scratch.size())) {
     return in.fail_here(ReadFailure::invalid_code_point);
   }
   out = StringPiece{scratch.data(), scratch.size(), plain, false};
@@ -194,20 +216,21 @@ inline bool read_string_escaped(ReadCursor& in, ScratchText& scratch, const char
 // A string's content, after the opening quote. Kept out of line: its
 // callers (member names not met before, the top level, and strings that
 // need decoding) are off the hot path, which stays smaller without it.
+template <ScanKernel K>
 [[gnu::noinline]] inline bool read_string(ReadCursor& in, ScratchText& scratch, StringPiece& out) {
   const char* start = in.p;
   bool high = false;
-  const char* stop = find_string_special(in.p, in.end, high);
+  const char* stop = K::find_string_special(in.p, in.end, high);
   if (stop == in.end) return in.fail_eof(ReadFailure::eof_in_string);
   if (*stop == '"') {
     in.p = stop + 1;
     size_t size = static_cast<size_t>(stop - start);
-    if (high && !string_detail::valid_utf8_in(in, start, size)) return in.fail_here(ReadFailure::invalid_code_point);
+    if (high && !string_detail::valid_utf8_in<K>(in, start, size)) return in.fail_here(ReadFailure::invalid_code_point);
     out = StringPiece{start, size, true, true};
     return true;
   }
   if (*stop != '\\') return in.fail_at(ReadFailure::control_character, stop);
-  return string_detail::read_string_escaped(in, scratch, start, stop, high, out);
+  return string_detail::read_string_escaped<K>(in, scratch, start, stop, high, out);
 }
 
 namespace string_detail {
@@ -215,6 +238,7 @@ namespace string_detail {
 // read_string_value past the first byte that is not plain content, at
 // `stop`: escapes are checked one by one. Out of line, as most strings
 // have none.
+template <ScanKernel K>
 [[gnu::noinline]] inline JsonValue read_string_value_escaped(ReadCursor& in, ScratchText& scratch, Arena& arena,
                                                              const char* start, const char* stop, bool high) {
   bool plain = false;
@@ -226,10 +250,10 @@ namespace string_detail {
     if (!canonical) {
       in.p = start;
       StringPiece s;
-      if (!read_string(in, scratch, s)) return JsonValue::absent();
+      if (!read_string<K>(in, scratch, s)) return JsonValue::absent();
       return JsonValue::make_string_ref(arena.copy_bytes(s.data, s.size), s.size, s.plain);
     }
-    stop = find_string_special(in.p, in.end, high);
+    stop = K::find_string_special(in.p, in.end, high);
     if (stop == in.end) return in.absent(in.fail_eof(ReadFailure::eof_in_string));
     in.p = stop;
     if (*stop == '"') break;
@@ -238,7 +262,7 @@ namespace string_detail {
   // Escapes stand for whole characters, so the text is well-formed UTF-8
   // exactly when the content is.
   size_t size = static_cast<size_t>(in.p - 1 - start);
-  if (high && !string_detail::valid_utf8_in(in, start, size)) return in.absent(in.fail_here(ReadFailure::invalid_code_point));
+  if (high && !string_detail::valid_utf8_in<K>(in, start, size)) return in.absent(in.fail_here(ReadFailure::invalid_code_point));
   return JsonValue::make_escaped_string_ref(start, size);
 }
 
@@ -252,16 +276,21 @@ namespace string_detail {
 // and the decoded content is copied into `arena`. Forced inline into the
 // reader's value dispatch, which keeps the call off the path of the
 // commonest values; strings with escapes take the call.
+template <ScanKernel K>
 [[gnu::always_inline]] inline JsonValue read_string_value(ReadCursor& in, ScratchText& scratch, Arena& arena) {
   const char* start = in.p;
   bool high = false;
-  const char* stop = find_string_special(in.p, in.end, high);
+  const char* stop = K::find_string_special(in.p, in.end, high);
   if (stop == in.end) return in.absent(in.fail_eof(ReadFailure::eof_in_string));
   if (*stop == '"') [[likely]] {
     in.p = stop + 1;
     size_t size = static_cast<size_t>(stop - start);
-    if (high && !string_detail::valid_utf8_in(in, start, size)) return in.absent(in.fail_here(ReadFailure::invalid_code_point));
+    if (high && !string_detail::valid_utf8_in<K>(in, start, size)) return in.absent(in.fail_here(ReadFailure::invalid_code_point));
     return JsonValue::make_string_ref(start, size, true);
   }
-  return string_detail::read_string_value_escaped(in, scratch, arena, start, stop, high);
+  return string_detail::read_string_value_escaped<K>(in, scratch, arena, start, stop, high);
 }
+
+}  // namespace
+
+}  // namespace tamsel::json
