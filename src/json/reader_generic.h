@@ -50,9 +50,9 @@ class Reader {
                        : doc_.arena().allocate_array<RecentKey>(recent_slots);
     // All zero bytes is an empty slot (RecentKey). A table of up to 2 KiB
     // (inputs under 1 KiB) is cleared by memset in a few wide stores, where
-    // a loop takes a turn a slot; a larger one by the loop, as the library's
-    // memset clears such blocks with a string instruction that the
-    // instruction counts this reader is tuned by take per byte.
+    // a loop takes a turn a slot; a larger one by the loop, as the C
+    // library's memset clears such blocks with a string instruction whose
+    // cost grows with each byte.
     const size_t table_bytes = recent_slots * sizeof(RecentKey);
     if (table_bytes <= 2048) {
       std::memset(static_cast<void*>(recent_keys_), 0, table_bytes);

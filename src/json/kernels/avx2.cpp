@@ -20,70 +20,50 @@
 #include "json/reader_generic.h"
 
 TAMSEL_TARGET_REGION_BEGIN(TAMSEL_AVX2_TARGET)
+#include "json/kernels/utf8_blocks.h"
 
 namespace tamsel::json::avx2 {
 
 namespace {
 
-using namespace utf8_lookup;
-
-inline __m256i table(const uint8_t (&entries)[16]) {
-  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(entries)));
-}
-
-inline __m256i high_nibbles(__m256i v) { return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0f)); }
-
-// The block's bytes moved N places later, the last N of `previous` first.
-template <int N>
-inline __m256i previous_bytes(__m256i input, __m256i previous) {
-  // Lanes: (previous's high half, input's low half), then shifted per lane.
-  return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(previous, input, 0x21), 16 - N);
-}
-
-// The error bits of a 32-byte block, given the block before it.
-inline __m256i block_errors(__m256i input, __m256i previous) {
-  const __m256i prev1 = previous_bytes<1>(input, previous);
-  const __m256i byte_1_high = _mm256_shuffle_epi8(table(kByte1High), high_nibbles(prev1));
-  const __m256i byte_1_low = _mm256_shuffle_epi8(table(kByte1Low), _mm256_and_si256(prev1, _mm256_set1_epi8(0x0f)));
-  const __m256i byte_2_high = _mm256_shuffle_epi8(table(kByte2High), high_nibbles(input));
-  const __m256i special = _mm256_and_si256(_mm256_and_si256(byte_1_high, byte_1_low), byte_2_high);
-  const __m256i third =
-      _mm256_subs_epu8(previous_bytes<2>(input, previous), _mm256_set1_epi8(static_cast<char>(kThirdByteBias)));
-  const __m256i fourth =
-      _mm256_subs_epu8(previous_bytes<3>(input, previous), _mm256_set1_epi8(static_cast<char>(kFourthByteBias)));
-  const __m256i must_continue =
-      _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
-  return _mm256_xor_si256(must_continue, special);
-}
-
-// As the SSE2 kernel's valid_blocks, in 32-byte blocks.
-bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
-  const unsigned char* end = p + (size & ~size_t{31});
-  __m256i previous = _mm256_setzero_si256();
-  __m256i errors = _mm256_setzero_si256();
-  bool previous_ascii = true;
-  auto step = [&](__m256i input) {
-    bool ascii = _mm256_movemask_epi8(input) == 0;
-    // An ASCII block after an ASCII block has nothing to check.
-    if (!(ascii && previous_ascii)) errors = _mm256_or_si256(errors, block_errors(input, previous));
-    previous = input;
-    previous_ascii = ascii;
-  };
-  for (; p != end; p += 32) step(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-  const size_t rest = size % 32;
-  if (readable - (size & ~size_t{31}) >= 32) {
-    const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
-                                           21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    const __m256i kept = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(rest)), index);
-    step(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), kept));
-  } else {
-    alignas(32) unsigned char tail[32] = {0};
-    std::memcpy(tail, p, rest);
-    step(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+// The vector operations of the block check (utf8_blocks.h), 32 bytes wide.
+struct Ops {
+  using Vector = __m256i;
+  static constexpr size_t kBytes = 32;
+  static Vector zero() { return _mm256_setzero_si256(); }
+  static Vector load(const unsigned char* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  // As the SSE2 kernel's: in place where a whole block can be read.
+  static Vector load_last(const unsigned char* p, size_t n, size_t readable) {
+    if (readable >= kBytes) {
+      const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+      return _mm256_and_si256(load(p), _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(n)), index));
+    }
+    alignas(32) unsigned char tail[kBytes] = {0};
+    std::memcpy(tail, p, n);
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
   }
-  // A zero block after the end: a sequence cut short there is an error.
-  step(_mm256_setzero_si256());
-  return _mm256_testz_si256(errors, errors) != 0;
+  static Vector lookup(const uint8_t (&table)[16], Vector v) {
+    return _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table))), v);
+  }
+  static Vector splat(uint8_t byte) { return _mm256_set1_epi8(static_cast<char>(byte)); }
+  static Vector high_nibbles(Vector v) { return _mm256_and_si256(_mm256_srli_epi16(v, 4), splat(0x0f)); }
+  static Vector low_nibbles(Vector v) { return _mm256_and_si256(v, splat(0x0f)); }
+  // Lanes: (before's high half, v's low half), then shifted per lane.
+  template <int N>
+  static Vector previous(Vector v, Vector before) {
+    return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(before, v, 0x21), 16 - N);
+  }
+  static Vector both(Vector a, Vector b) { return _mm256_and_si256(a, b); }
+  static Vector either(Vector a, Vector b) { return _mm256_or_si256(a, b); }
+  static Vector differ(Vector a, Vector b) { return _mm256_xor_si256(a, b); }
+  static Vector minus(Vector v, uint8_t byte) { return _mm256_subs_epu8(v, splat(byte)); }
+  static bool is_ascii(Vector v) { return _mm256_movemask_epi8(v) == 0; }
+  static bool is_zero(Vector v) { return _mm256_testz_si256(v, v) != 0; }
+};
+
+bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
+  return utf8_blocks::valid<Ops>(p, size, readable);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "json/reader_generic.h"
 
 TAMSEL_TARGET_REGION_BEGIN(TAMSEL_AVX512_TARGET)
+#include "json/kernels/utf8_blocks.h"
 #if !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start some results from _mm512_undefined_*,
 // which its uninitialized-use warning then reports where they are inlined
@@ -32,60 +33,38 @@ namespace tamsel::json::avx512 {
 
 namespace {
 
-using namespace utf8_lookup;
-
 // The first `n` bytes of a block, n below 64.
 inline __mmask64 first_bytes(size_t n) { return (uint64_t{1} << n) - 1; }
 
-inline __m512i table(const uint8_t (&entries)[16]) {
-  return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(entries)));
-}
+// The vector operations of the block check (utf8_blocks.h), 64 bytes wide.
+// A last partial block is read by a masked load, which touches no byte past
+// it.
+struct Ops {
+  using Vector = __m512i;
+  static constexpr size_t kBytes = 64;
+  static Vector zero() { return _mm512_setzero_si512(); }
+  static Vector load(const unsigned char* p) { return _mm512_loadu_si512(p); }
+  static Vector load_last(const unsigned char* p, size_t n, size_t) { return _mm512_maskz_loadu_epi8(first_bytes(n), p); }
+  static Vector lookup(const uint8_t (&table)[16], Vector v) {
+    return _mm512_shuffle_epi8(_mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(table))), v);
+  }
+  static Vector splat(uint8_t byte) { return _mm512_set1_epi8(static_cast<char>(byte)); }
+  static Vector high_nibbles(Vector v) { return _mm512_and_si512(_mm512_srli_epi16(v, 4), splat(0x0f)); }
+  static Vector low_nibbles(Vector v) { return _mm512_and_si512(v, splat(0x0f)); }
+  // Lanes: (before's last, v's first three), then shifted per lane.
+  template <int N>
+  static Vector previous(Vector v, Vector before) {
+    return _mm512_alignr_epi8(v, _mm512_alignr_epi64(v, before, 6), 16 - N);
+  }
+  static Vector both(Vector a, Vector b) { return _mm512_and_si512(a, b); }
+  static Vector either(Vector a, Vector b) { return _mm512_or_si512(a, b); }
+  static Vector differ(Vector a, Vector b) { return _mm512_xor_si512(a, b); }
+  static Vector minus(Vector v, uint8_t byte) { return _mm512_subs_epu8(v, splat(byte)); }
+  static bool is_ascii(Vector v) { return _mm512_movepi8_mask(v) == 0; }
+  static bool is_zero(Vector v) { return _mm512_test_epi8_mask(v, v) == 0; }
+};
 
-inline __m512i high_nibbles(__m512i v) { return _mm512_and_si512(_mm512_srli_epi16(v, 4), _mm512_set1_epi8(0x0f)); }
-
-// The block's bytes moved N places later, the last N of `previous` first.
-template <int N>
-inline __m512i previous_bytes(__m512i input, __m512i previous) {
-  // Lanes: (previous's last, input's first three), then shifted per lane.
-  return _mm512_alignr_epi8(input, _mm512_alignr_epi64(input, previous, 6), 16 - N);
-}
-
-// The error bits of a 64-byte block, given the block before it: the AVX2
-// kernel's block_errors, twice as wide.
-inline __m512i block_errors(__m512i input, __m512i previous) {
-  const __m512i prev1 = previous_bytes<1>(input, previous);
-  const __m512i byte_1_high = _mm512_shuffle_epi8(table(kByte1High), high_nibbles(prev1));
-  const __m512i byte_1_low = _mm512_shuffle_epi8(table(kByte1Low), _mm512_and_si512(prev1, _mm512_set1_epi8(0x0f)));
-  const __m512i byte_2_high = _mm512_shuffle_epi8(table(kByte2High), high_nibbles(input));
-  const __m512i special = _mm512_and_si512(_mm512_and_si512(byte_1_high, byte_1_low), byte_2_high);
-  const __m512i third =
-      _mm512_subs_epu8(previous_bytes<2>(input, previous), _mm512_set1_epi8(static_cast<char>(kThirdByteBias)));
-  const __m512i fourth =
-      _mm512_subs_epu8(previous_bytes<3>(input, previous), _mm512_set1_epi8(static_cast<char>(kFourthByteBias)));
-  const __m512i must_continue =
-      _mm512_and_si512(_mm512_or_si512(third, fourth), _mm512_set1_epi8(static_cast<char>(0x80)));
-  return _mm512_xor_si512(must_continue, special);
-}
-
-bool valid_blocks(const unsigned char* p, size_t size) {
-  const unsigned char* end = p + (size & ~size_t{63});
-  __m512i previous = _mm512_setzero_si512();
-  __m512i errors = _mm512_setzero_si512();
-  bool previous_ascii = true;
-  auto step = [&](__m512i input) {
-    const bool ascii = _mm512_movepi8_mask(input) == 0;
-    // An ASCII block after an ASCII block has nothing to check.
-    if (!(ascii && previous_ascii)) errors = _mm512_or_si512(errors, block_errors(input, previous));
-    previous = input;
-    previous_ascii = ascii;
-  };
-  for (; p != end; p += 64) step(_mm512_loadu_si512(p));
-  // The bytes past the end read as zeros, which are ASCII.
-  if (const size_t rest = size % 64; rest != 0) step(_mm512_maskz_loadu_epi8(first_bytes(rest), p));
-  // A zero block after the end: a sequence cut short there is an error.
-  step(_mm512_setzero_si512());
-  return _mm512_test_epi8_mask(errors, errors) == 0;
-}
+bool valid_blocks(const unsigned char* p, size_t size) { return utf8_blocks::valid<Ops>(p, size, size); }
 
 }  // namespace
 

@@ -3,9 +3,8 @@
 // on through one call: one 32-byte step, then 64-byte steps. Masked loads
 // read a string's last partial block in place, touching no byte past it, so
 // neither the scan nor the UTF-8 check needs a byte-wise tail or a copy.
-// Strings shorter than 64 bytes are checked as the AVX2 kernel checks them:
-// there the wider blocks were 2 to 3% slower on a call that stays in cache
-// (docs/design.md, Strings).
+// Strings shorter than 64 bytes are checked as the AVX2 kernel checks them,
+// which is faster for them (docs/design.md, Strings).
 //
 // As in the AVX2 kernel, only the functions that use AVX-512 carry its
 // target, and they live in this kernel's namespace (see avx2.h); the reader

@@ -11,69 +11,63 @@
 #include "json/kernels/utf8_lookup.h"
 #include "json/reader_generic.h"
 
+TAMSEL_TARGET_REGION_BEGIN("ssse3")
+#include "json/kernels/utf8_blocks.h"
+
 namespace tamsel::json::sse2 {
 
 namespace {
 
-using namespace utf8_lookup;
-
-__attribute__((target("ssse3"))) inline __m128i table(const uint8_t (&entries)[16]) {
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(entries));
-}
-
-__attribute__((target("ssse3"))) inline __m128i high_nibbles(__m128i v) {
-  return _mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0f));
-}
-
-// The error bits of a 16-byte block, given the block before it.
-__attribute__((target("ssse3"))) inline __m128i block_errors(__m128i input, __m128i previous) {
-  const __m128i prev1 = _mm_alignr_epi8(input, previous, 15);
-  const __m128i byte_1_high = _mm_shuffle_epi8(table(kByte1High), high_nibbles(prev1));
-  const __m128i byte_1_low = _mm_shuffle_epi8(table(kByte1Low), _mm_and_si128(prev1, _mm_set1_epi8(0x0f)));
-  const __m128i byte_2_high = _mm_shuffle_epi8(table(kByte2High), high_nibbles(input));
-  const __m128i special = _mm_and_si128(_mm_and_si128(byte_1_high, byte_1_low), byte_2_high);
-  // Two places after E0..EF and three after F0..FF a continuation must
-  // follow; that sets the high bit, which must match kTwoConts above.
-  const __m128i prev2 = _mm_alignr_epi8(input, previous, 14);
-  const __m128i prev3 = _mm_alignr_epi8(input, previous, 13);
-  const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(kThirdByteBias)));
-  const __m128i fourth = _mm_subs_epu8(prev3, _mm_set1_epi8(static_cast<char>(kFourthByteBias)));
-  const __m128i must_continue = _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
-  return _mm_xor_si128(must_continue, special);
-}
-
-// `readable` bytes (at least `size`) may be read from `p`. The last block
-// of the content, when partial, is read where it stands with the bytes past
-// `size` cleared if a whole block can be read there, and copied out only
-// when it cannot: the copy costs a call, and loading the block from the
-// copy's fresh stores stalls store forwarding.
-__attribute__((target("ssse3"))) bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
-  const unsigned char* end = p + (size & ~size_t{15});
-  __m128i previous = _mm_setzero_si128();
-  __m128i errors = _mm_setzero_si128();
-  bool previous_ascii = true;
-  auto step = [&](__m128i input) {
-    bool ascii = _mm_movemask_epi8(input) == 0;
-    // An ASCII block after an ASCII block has nothing to check.
-    if (!(ascii && previous_ascii)) errors = _mm_or_si128(errors, block_errors(input, previous));
-    previous = input;
-    previous_ascii = ascii;
-  };
-  for (; p != end; p += 16) step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  const size_t rest = size % 16;
-  if (readable - (size & ~size_t{15}) >= 16) {
-    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i kept = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(rest)), index);
-    step(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), kept));
-  } else {
-    alignas(16) unsigned char tail[16] = {0};
-    std::memcpy(tail, p, rest);
-    step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
+// The vector operations of the block check (utf8_blocks.h), 16 bytes wide.
+struct Ops {
+  using Vector = __m128i;
+  static constexpr size_t kBytes = 16;
+  static Vector zero() { return _mm_setzero_si128(); }
+  static Vector load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  // A last partial block is read where it stands, the bytes past it
+  // cleared, when a whole block can be read there, and copied out only when
+  // it cannot: the copy costs a call, and loading the block from the copy's
+  // fresh stores stalls store forwarding.
+  static Vector load_last(const unsigned char* p, size_t n, size_t readable) {
+    if (readable >= kBytes) {
+      const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+      return _mm_and_si128(load(p), _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), index));
+    }
+    alignas(16) unsigned char tail[kBytes] = {0};
+    std::memcpy(tail, p, n);
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
   }
-  // A zero block after the end: a sequence cut short there is an error.
-  step(_mm_setzero_si128());
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(errors, _mm_setzero_si128())) == 0xffff;
+  static Vector lookup(const uint8_t (&table)[16], Vector v) {
+    return _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(table)), v);
+  }
+  static Vector splat(uint8_t byte) { return _mm_set1_epi8(static_cast<char>(byte)); }
+  static Vector high_nibbles(Vector v) { return _mm_and_si128(_mm_srli_epi16(v, 4), splat(0x0f)); }
+  static Vector low_nibbles(Vector v) { return _mm_and_si128(v, splat(0x0f)); }
+  template <int N>
+  static Vector previous(Vector v, Vector before) {
+    return _mm_alignr_epi8(v, before, 16 - N);
+  }
+  static Vector both(Vector a, Vector b) { return _mm_and_si128(a, b); }
+  static Vector either(Vector a, Vector b) { return _mm_or_si128(a, b); }
+  static Vector differ(Vector a, Vector b) { return _mm_xor_si128(a, b); }
+  static Vector minus(Vector v, uint8_t byte) { return _mm_subs_epu8(v, splat(byte)); }
+  static bool is_ascii(Vector v) { return _mm_movemask_epi8(v) == 0; }
+  static bool is_zero(Vector v) { return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xffff; }
+};
+
+bool valid_blocks(const unsigned char* p, size_t size, size_t readable) {
+  return utf8_blocks::valid<Ops>(p, size, readable);
 }
+
+}  // namespace
+
+}  // namespace tamsel::json::sse2
+
+TAMSEL_TARGET_REGION_END
+
+namespace tamsel::json::sse2 {
+
+namespace {
 
 // Asked once; x86-64 processors before 2006 lack SSSE3.
 bool have_ssse3() {

@@ -21,8 +21,11 @@ inline constexpr uint8_t kOverlong3 = 1 << 2;  // E0 80..9F
 inline constexpr uint8_t kTooLarge = 1 << 3;   // F4 90..BF, F5 and above
 inline constexpr uint8_t kSurrogate = 1 << 4;  // ED A0..BF
 inline constexpr uint8_t kOverlong2 = 1 << 5;  // C0, C1
-inline constexpr uint8_t kTooLarge1000 = 1 << 6;
-inline constexpr uint8_t kOverlong4 = 1 << 6;  // F0 80..8F
+// These two share a bit: both are a lead byte F_ followed by 80..8F, and the
+// lead's low nibble, looked up on its own, tells them apart (0 for the
+// overlong form, 5 to F for the one too large), so one bit says either.
+inline constexpr uint8_t kTooLarge1000 = 1 << 6;  // F5..FF 80..8F
+inline constexpr uint8_t kOverlong4 = 1 << 6;     // F0 80..8F
 inline constexpr uint8_t kTwoConts = 1 << 7;   // a continuation after a continuation, unless expected
 inline constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 
