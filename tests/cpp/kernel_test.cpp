@@ -2,8 +2,8 @@
 // every byte value at every place of inputs that end at, before and after
 // the kernels' block sizes; the UTF-8 check with each kind of malformed
 // sequence at every place; and whole documents read by each kernel's
-// reader. Kernels the processor lacks are skipped here (the forced runs of
-// the whole suite fail plainly instead: kernel_check.cpp).
+// reader. Kernels the processor lacks are skipped here (a run of the whole
+// suite forced to one fails plainly instead: per_kernel_main.cpp).
 #include <gtest/gtest.h>
 
 #include <ostream>
