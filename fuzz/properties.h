@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../tests/cpp/reference_text.h"
+#include "../tests/cpp/test_support.h"
 #include "json/kernel.h"
 #include "json/reader.h"
 #include "json/value.h"
@@ -273,7 +274,7 @@ inline void check_value(const JsonValue& v, int level, const Checker& check) {
       for (size_t i = 0; i < object.count(); ++i) {
         std::string_view key = object.keys[i]->view();
         check.that(well_formed_utf8(key), "key is not valid UTF-8");
-        check.that(object.find(key) == &object.values[i], "lookup by key misses its member (or the key repeats)");
+        check.that(testing::find_member(object, key) == &object.values[i], "lookup by key misses its member (or the key repeats)");
         check_value(object.values[i], level + 1, check);
       }
       break;

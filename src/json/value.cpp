@@ -78,12 +78,6 @@ const JsonValue* JsonObject::find(const JsonKey& key) const {
   }
 }
 
-const JsonValue* JsonObject::find(std::string_view name) const {
-  JsonKey probe{name.data(), name.size(), hash_key_bytes(name.data(), name.size()), 0, nullptr,
-                false, 0, 0, 1, 0};
-  return find(probe);
-}
-
 // ---------------------------------------------------------------- documents
 
 JsonDocument::JsonDocument(size_t first_chunk_bytes) : arena_(first_chunk_bytes) {}
@@ -266,37 +260,6 @@ JsonObject* JsonDocument::make_large_object(const JsonKey* const* keys, JsonValu
   *object = JsonObject{keys, values, nullptr, static_cast<uint32_t>(size)};
   build_index(*object);
   return object;
-}
-
-JsonValue JsonDocument::copy(const JsonValue& value) {
-  switch (value.kind()) {
-    case JsonKind::null:
-    case JsonKind::boolean:
-    case JsonKind::number: return value;
-    case JsonKind::string: {
-      const char* data = arena_.copy_bytes(value.string_data(), value.string_size());
-      if (value.string_is_escaped()) return JsonValue::make_escaped_string_ref(data, value.string_size());
-      return JsonValue::make_string_ref(data, value.string_size(), value.string_is_plain());
-    }
-    case JsonKind::array: {
-      auto items = value.as_array();
-      JsonValue* copy_items = arena_.allocate_array<JsonValue>(items.size());
-      for (size_t i = 0; i < items.size(); ++i) copy_items[i] = copy(items[i]);
-      return JsonValue::make_array_ref(copy_items, items.size());
-    }
-    case JsonKind::object: {
-      const JsonObject& source = value.as_object();
-      const JsonKey** keys = arena_.allocate_array<const JsonKey*>(source.size);
-      JsonValue* values = arena_.allocate_array<JsonValue>(source.size);
-      for (size_t i = 0; i < source.size; ++i) {
-        const JsonKey& k = *source.keys[i];
-        keys[i] = intern(KeyText{k.data, k.size, k.head, k.tail, k.hash}, false, k.plain);
-        values[i] = copy(source.values[i]);
-      }
-      return JsonValue::make_object_ref(make_object(keys, values, source.size));
-    }
-  }
-  return value;
 }
 
 // ---------------------------------------------------------------- strings

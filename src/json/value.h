@@ -206,7 +206,6 @@ struct JsonObject {
 
   Range entries() const { return {this}; }
   size_t count() const { return size; }
-  const JsonValue* find(std::string_view name) const;
   const JsonValue* find(const JsonKey& key) const;
 };
 
@@ -266,9 +265,6 @@ class JsonDocument {
   // that a document whose reader expects many names skips the first growth
   // steps (each rehashes every name). No effect once the table exists.
   void expect_names(size_t count);
-
-  // Deep copy of `value` (from any document) into this one.
-  JsonValue copy(const JsonValue& value);
 
   // Merges repeated names in place: the last value wins, at the first
   // position. Returns the number of members kept.

@@ -1,11 +1,10 @@
-// The module definition, its init export and its execution step.
-#include "lib/python_api.h"
+// The module definition, its init export and its execution step, which adds
+// the one function (call.cpp).
+#include "lib/python_compat.h"
 
-#include "lib/alloc_failure_controls.h"
-#include "lib/columnarize_call.h"
-#include "lib/entry_bracket.h"
+#include "lib/call.h"
 #include "lib/errors.h"
-#include "lib/interned.h"
+#include "lib/test_hooks.h"
 #include "support/fault.h"
 
 namespace tamsel::py {
@@ -14,7 +13,7 @@ namespace {
 
 // `__all__` of `module` as a list, created empty if the module has none.
 Result<OwnedRef> all_list(PyObject* module) {
-  OwnedRef all{PyObject_GetAttr(module, interned_all.get())};
+  OwnedRef all{PyObject_GetAttr(module, interned(Name::dunder_all))};
   if (all) {
     if (!PyList_Check(all.get())) return type_error(cast_message(all.get(), "list"));
     return all;
@@ -26,7 +25,7 @@ Result<OwnedRef> all_list(PyObject* module) {
   }
   OwnedRef fresh{PyList_New(0)};
   if (!fresh) raise_null_object_fault();
-  if (PyObject_SetAttr(module, interned_all.get(), fresh.get()) < 0) return fetch_error();
+  if (PyObject_SetAttr(module, interned(Name::dunder_all), fresh.get()) < 0) return fetch_error();
   return fresh;
 }
 
@@ -41,7 +40,7 @@ Status exec_body(PyObject* module) {
   }
   if (!function) return fetch_error();
 
-  OwnedRef name{PyObject_GetAttr(function.get(), interned_name.get())};
+  OwnedRef name{PyObject_GetAttr(function.get(), interned(Name::dunder_name))};
   if (!name) return fetch_error();
   if (!PyUnicode_Check(name.get())) return type_error(cast_message(name.get(), "str"));
 
@@ -64,9 +63,7 @@ int module_exec(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
     TAMSEL_GIL_NOT_USED_SLOT
-#ifdef TAMSEL_ALLOC_FAILURE
-    {Py_mod_exec, reinterpret_cast<void*>(add_allocation_failure_controls)},
-#endif
+    TAMSEL_TEST_HOOK_SLOTS
     {0, nullptr},
 };
 

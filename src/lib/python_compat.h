@@ -1,7 +1,9 @@
-// Stand-ins for the few C API calls this module uses that older interpreters
-// lack, so that the rest of src/lib is written once against the current API.
-// Each one does what the real call does, through the nearest public call the
-// older interpreter has. Included only through lib/python_api.h.
+// The one way this module includes the CPython C API, first in every file of
+// src/lib (Python.h must come before any standard header), with stand-ins
+// for the few calls this module uses that older interpreters lack, so that
+// the rest of src/lib is written once against the current API. Each one does
+// what the real call does, through the nearest public call the older
+// interpreter has.
 #pragma once
 
 #include <Python.h>

@@ -295,7 +295,7 @@ size_t Columnarizer::estimate_output_size() const {
   size_t names = 0;
   size_t expected = 64 + 3 * rows;
   for (const Column& c : seen.columns()) {
-    names += (c.key->size + 3) * c.rows_present;
+    names += name_text_bytes(c);
     expected += 2 * (c.key->size + 3);
     if (c.has_value && !goes_to_constants(c, rows)) expected += 5 * (rows - c.rows_present);
   }

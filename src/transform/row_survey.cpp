@@ -82,13 +82,6 @@ uint32_t* ShapeColumns::remember(const JsonObject& row) {
   return entry.columns;
 }
 
-size_t RowSurvey::name_text_bytes() const {
-  // Each row's member is counted once in its column's rows_present.
-  size_t bytes = 0;
-  for (const Column& c : columns_) bytes += (c.key->size + 3) * c.rows_present;
-  return bytes;
-}
-
 // Counts `member`, of row `r`, into its column.
 inline void RowSurvey::count(Column& column, const JsonValue& member, size_t r) {
   ++column.rows_present;

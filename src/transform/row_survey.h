@@ -26,6 +26,11 @@ struct Column {
   bool may_be_constant;
 };
 
+// The bytes the column's member names took in the input, quotes and colon
+// included: each row's member counted once, however often the row repeats
+// the name.
+inline size_t name_text_bytes(const Column& c) { return (c.key->size + 3) * c.rows_present; }
+
 // Whether a column goes to "constants": two rows or more, all holding (not
 // lacking) row 0's value.
 inline bool goes_to_constants(const Column& c, size_t row_count) {
@@ -79,9 +84,6 @@ class RowSurvey final : public json::RowVisitor {
   const json::ArenaArray<Column>& columns() const { return columns_; }
   // The column of each key id met in a row, or kNoColumn.
   const json::ArenaArray<uint32_t>& column_of_key() const { return column_of_key_; }
-  // The bytes the rows' member names took in the input, quotes and colon
-  // included.
-  size_t name_text_bytes() const;
 
  private:
   uint32_t add_column(const json::JsonKey* key, const json::JsonValue& value, size_t r);

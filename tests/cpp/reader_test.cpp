@@ -13,6 +13,7 @@
 namespace tamsel::json {
 namespace {
 
+using tamsel::testing::find_member;
 using tamsel::testing::parse;
 using tamsel::testing::parse_value;
 
@@ -313,10 +314,10 @@ TEST(Reader, RepeatedKeyKeepsFirstPositionAndLastValue) {
   expected.pop_back();
   EXPECT_EQ(compact_text(large.first()), "{" + expected + "}");
   const JsonObject& object = large.first().as_object();
-  ASSERT_NE(object.find("k7"), nullptr);
-  EXPECT_EQ(object.find("k7")->as_string(), "last");
-  EXPECT_EQ(object.find("k39")->as_unsigned(), 39u);
-  EXPECT_EQ(object.find("k40"), nullptr);
+  ASSERT_NE(find_member(object, "k7"), nullptr);
+  EXPECT_EQ(find_member(object, "k7")->as_string(), "last");
+  EXPECT_EQ(find_member(object, "k39")->as_unsigned(), 39u);
+  EXPECT_EQ(find_member(object, "k40"), nullptr);
 }
 
 // Objects of up to 8 members merge repeated names by comparing them pairwise,

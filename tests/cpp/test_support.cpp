@@ -52,4 +52,35 @@ void BuildingDocument::insert(JsonObject& object, std::string_view name, const J
   object = *JsonDocument::make_object(keys, values, size);
 }
 
+JsonValue BuildingDocument::copy(const JsonValue& value) {
+  switch (value.kind()) {
+    case json::JsonKind::null:
+    case json::JsonKind::boolean:
+    case json::JsonKind::number: return value;
+    case json::JsonKind::string: {
+      const char* data = arena().copy_bytes(value.string_data(), value.string_size());
+      if (value.string_is_escaped()) return JsonValue::make_escaped_string_ref(data, value.string_size());
+      return JsonValue::make_string_ref(data, value.string_size(), value.string_is_plain());
+    }
+    case json::JsonKind::array: {
+      auto items = value.as_array();
+      JsonValue* copy_items = arena().allocate_array<JsonValue>(items.size());
+      for (size_t i = 0; i < items.size(); ++i) copy_items[i] = copy(items[i]);
+      return JsonValue::make_array_ref(copy_items, items.size());
+    }
+    case json::JsonKind::object: {
+      const JsonObject& source = value.as_object();
+      const JsonKey** keys = arena().allocate_array<const JsonKey*>(source.size);
+      JsonValue* values = arena().allocate_array<JsonValue>(source.size);
+      for (size_t i = 0; i < source.size; ++i) {
+        const JsonKey& k = *source.keys[i];
+        keys[i] = intern(json::KeyText{k.data, k.size, k.head, k.tail, k.hash}, false, k.plain);
+        values[i] = copy(source.values[i]);
+      }
+      return JsonValue::make_object_ref(JsonDocument::make_object(keys, values, source.size));
+    }
+  }
+  return value;
+}
+
 }  // namespace tamsel::testing

@@ -43,6 +43,17 @@ class BuildingDocument : public json::JsonDocument {
   json::JsonObject* make_object();
   // Inserts or replaces (a repeated key keeps its first position).
   void insert(json::JsonObject& object, std::string_view key, const json::JsonValue& value);
+  // Deep copy of `value` (from any document) into this one.
+  json::JsonValue copy(const json::JsonValue& value);
 };
+
+// The member of `object` named `name`, or null: looked up by the name's
+// text and hash, as a key from another document would be. Inline, so that
+// the fuzz targets use it without this file's source.
+inline const json::JsonValue* find_member(const json::JsonObject& object, std::string_view name) {
+  const json::JsonKey probe{name.data(), name.size(), json::hash_key_bytes(name.data(), name.size()), 0, nullptr,
+                            false, 0, 0, 1, 0};
+  return object.find(probe);
+}
 
 }  // namespace tamsel::testing

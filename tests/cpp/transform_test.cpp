@@ -204,7 +204,7 @@ TEST(Transform, WideSparseRowsStayLinear) {
   ASSERT_TRUE(outcome.ok());
   auto parsed = testing::parse("[" + std::string(outcome.output().view()) + "]");
   ASSERT_TRUE(parsed.outcome.ok());
-  auto out_rows = parsed.first().as_object().find("rows")->as_array();
+  auto out_rows = testing::find_member(parsed.first().as_object(), "rows")->as_array();
   ASSERT_EQ(out_rows.size(), static_cast<size_t>(rows));
   EXPECT_EQ(out_rows[7].as_array().size(), static_cast<size_t>(rows));
   EXPECT_EQ(out_rows[7].as_array()[7].as_unsigned(), 1u);

@@ -16,6 +16,7 @@ namespace tamsel::json {
 namespace {
 
 using tamsel::testing::BuildingDocument;
+using tamsel::testing::find_member;
 using tamsel::testing::parse_value;
 
 struct FloatText {
@@ -138,7 +139,7 @@ TEST(Writer, RewritesEscapesInItsOwnForm) {
     auto parsed = parse_value(input);
     ASSERT_TRUE(parsed.outcome.ok()) << input;
     EXPECT_EQ(compact_text(parsed.first()), written) << input;
-    JsonDocument other;  // a copy keeps only the content
+    BuildingDocument other;  // a copy keeps only the content
     EXPECT_EQ(compact_text(other.copy(parsed.first())), written) << input;
   }
 }
@@ -205,12 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Document, DeepCopyMatchesAndOwnsItsContent) {
   auto source = parse_value(wide_object(false));
   ASSERT_TRUE(source.outcome.ok());
-  JsonDocument copy_home;
+  BuildingDocument copy_home;
   JsonValue copy = copy_home.copy(source.first());
   EXPECT_TRUE(values_equal(copy, source.first()));
   EXPECT_EQ(compact_text(copy), compact_text(source.first()));
   source.text->assign(source.text->size(), ' ');  // the copy must not borrow the input
-  EXPECT_EQ(copy.as_object().find("m3")->as_array()[0].as_unsigned(), 3u);
+  EXPECT_EQ(find_member(copy.as_object(), "m3")->as_array()[0].as_unsigned(), 3u);
 
   auto strings = parse_value(R"(["x\n\u0001","a\/b\t","plain"])");
   ASSERT_TRUE(strings.outcome.ok());

@@ -1,7 +1,7 @@
-// The `columnarize` function: its method definition and fast-call entry.
+// The module's one function, `columnarize(payload, min_rows=20)` (call.cpp).
 #pragma once
 
-#include "lib/python_api.h"
+#include "lib/python_compat.h"
 
 namespace tamsel::py {
 
