@@ -1,10 +1,12 @@
 // Test-only: failing any one allocation of a columnarize call, the result
 // object included (see support/alloc_failure.h). With TAMSEL_ALLOC_FAILURE
-// the module gains two functions:
+// the module gains three functions:
 //
 //   _fail_allocation(n)   the nth allocation point of this thread's next
 //                         columnarize call fails
 //   _allocation_points()  how many points this thread's last call passed
+//   _limit_memory(bytes)  large buffers are checked against a limit of
+//                         `bytes` (None: none), for every thread
 //
 // Otherwise everything here does nothing and vanishes.
 #pragma once
@@ -15,7 +17,7 @@ namespace tamsel::py {
 
 #ifdef TAMSEL_ALLOC_FAILURE
 
-// Execution step that adds the two functions to the module.
+// Execution step that adds the three functions to the module.
 int add_allocation_failure_controls(PyObject* module);
 
 // Arms the thread for the call it is made in, if _fail_allocation asked.

@@ -127,6 +127,7 @@ Result<OwnedRef> convert(TransformResult& result, const FaultHooks& hooks) {
   const json::ByteBuffer& output = outcome.output();
   OwnedRef bytes{hooks.fail_result() || result_allocation_fails()
                      ? nullptr
+                     : !fresh_memory_fits(output.size()) ? PyErr_NoMemory()
                      : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()))};
   if (!bytes) return result_creation_error();
   char* target = PyBytes_AS_STRING(bytes.get());
@@ -170,6 +171,7 @@ Result<OwnedRef> columnarize_body(PyObject* const* args, Py_ssize_t nargs, PyObj
     PyEval_RestoreThread(saved);
     result = OwnedRef{result_allocation_fails()
                           ? nullptr
+                          : !fresh_memory_fits(expected) ? PyErr_NoMemory()
                           : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(expected))};
     if (result) {
       target = PyBytes_AS_STRING(result.get());
