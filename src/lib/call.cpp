@@ -359,9 +359,11 @@ constexpr size_t kDirectResultBytes = size_t{64} << 10;
 // A result bytes object of `size` bytes, not yet filled, or null with the
 // error set. The one place where a result object is made.
 OwnedRef new_result(size_t size) {
-  return OwnedRef{test_hooks::result_fails()
-                      ? nullptr
-                      : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size))};
+  if (test_hooks::result_fails()) return OwnedRef{};
+  // A large result the process cannot have in fact fails here, before its
+  // memory is touched, rather than ending the process once it is.
+  if (!fresh_memory_fits(size)) return OwnedRef{PyErr_NoMemory()};
+  return OwnedRef{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size))};
 }
 
 // The result bytes could not be made. Running out of memory there is an

@@ -49,9 +49,17 @@ PyObject* fail_allocation(PyObject*, PyObject* n) {
 
 PyObject* allocation_points(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(points_passed); }
 
+PyObject* limit_memory(PyObject*, PyObject* bytes) {
+  const unsigned long long value = bytes == Py_None ? UINT64_MAX : PyLong_AsUnsignedLongLong(bytes);
+  if (PyErr_Occurred()) return nullptr;
+  alloc_failure::limit_memory(value);
+  Py_RETURN_NONE;
+}
+
 PyMethodDef controls[] = {
     {"_fail_allocation", fail_allocation, METH_O, "Fails the nth allocation point of the next call."},
     {"_allocation_points", allocation_points, METH_NOARGS, "Allocation points the last call passed."},
+    {"_limit_memory", limit_memory, METH_O, "Large buffers past this many bytes (None: no bound) do not fit."},
     {nullptr, nullptr, 0, nullptr},
 };
 

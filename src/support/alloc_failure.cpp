@@ -1,5 +1,7 @@
 #include "support/alloc_failure.h"
 
+#include <atomic>
+
 namespace tamsel::alloc_failure {
 
 namespace {
@@ -11,6 +13,8 @@ struct Counter {
   uint64_t passed = 0;
 };
 thread_local Counter counter;
+
+std::atomic<uint64_t> limit{UINT64_MAX};
 
 }  // namespace
 
@@ -25,5 +29,9 @@ bool next_fails() noexcept {
   if (!counter.armed) return false;
   return ++counter.passed == counter.failing;
 }
+
+void limit_memory(uint64_t bytes) noexcept { limit.store(bytes, std::memory_order_relaxed); }
+
+uint64_t memory_limit() noexcept { return limit.load(std::memory_order_relaxed); }
 
 }  // namespace tamsel::alloc_failure

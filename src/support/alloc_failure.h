@@ -24,15 +24,26 @@ uint64_t disarm() noexcept;
 // Counts one point; true when it is the one that fails.
 bool next_fails() noexcept;
 
+// From now on the check before large buffers (fresh_memory_fits in
+// support/large_alloc.h) takes the process to have at most `bytes` more
+// memory to take, as a cgroup's limit would; UINT64_MAX lifts the bound.
+// For the whole process, unlike the counter above.
+void limit_memory(uint64_t bytes) noexcept;
+uint64_t memory_limit() noexcept;
+
 }  // namespace alloc_failure
 
 inline void check_allocation() {
   if (alloc_failure::next_fails()) throw std::bad_alloc();
 }
 
+inline uint64_t test_memory_limit() noexcept { return alloc_failure::memory_limit(); }
+
 #else
 
 inline void check_allocation() {}
+
+inline uint64_t test_memory_limit() noexcept { return UINT64_MAX; }
 
 #endif
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "support/large_alloc.h"
 #include "support/os.h"
 #include "support/platform.h"
 #include "support/poison.h"
@@ -46,7 +47,7 @@ std::atomic<BlockPool*> forking_pool{nullptr};
 
 BlockPool& shared_block_pool() noexcept {
   static BlockPool* const pool = [] {
-    auto* made = new BlockPool(kSharedLimits, steady_nanoseconds);
+    auto* made = new BlockPool(kSharedLimits, steady_nanoseconds, fresh_memory_fits);
 #if TAMSEL_HAVE_FORK_HANDLERS
     // Fork waits for the lock, which is only ever held briefly, so the child
     // gets it free.
@@ -74,7 +75,8 @@ void BlockPool::Spill::release() noexcept {
   count = 0;
 }
 
-BlockPool::BlockPool(BlockPoolLimits limits, Clock clock) noexcept : limits_(limits), clock_(clock) {}
+BlockPool::BlockPool(BlockPoolLimits limits, Clock clock, Admit admit) noexcept
+    : limits_(limits), clock_(clock), admit_(admit) {}
 
 BlockPool::~BlockPool() { release_all(); }
 
@@ -140,6 +142,9 @@ void* BlockPool::take(size_t bytes) noexcept {
     spill_kept_if(spill, bytes);
   }
   spill.release();
+  // Asked once the blocks too small are gone, so that the limits read count
+  // them as given back.
+  if (admit_ != nullptr && !admit_(bytes)) return nullptr;
   void* fresh = os::map_pages(bytes);
   if (fresh == nullptr) {
     release_all();
@@ -166,13 +171,20 @@ void BlockPool::give_back(void* block, size_t bytes) noexcept {
 }
 
 void* BlockPool::resize(void* block, size_t old_bytes, size_t new_bytes) noexcept {
-  std::lock_guard lock(mutex_);
-  mark_used();
-  const size_t real = lent_size(block, old_bytes, false);
-  if (new_bytes <= real && (real == new_bytes || real != old_bytes || lent_count_ < kSlots)) {
-    remember_lent(block, real, new_bytes);
-    return block;
+  size_t real;
+  {
+    std::lock_guard lock(mutex_);
+    mark_used();
+    real = lent_size(block, old_bytes, false);
+    if (new_bytes <= real && (real == new_bytes || real != old_bytes || lent_count_ < kSlots)) {
+      remember_lent(block, real, new_bytes);
+      return block;
+    }
   }
+  // Asked without the lock, which other threads' buffers need meanwhile;
+  // the block is the caller's, so its real size stays as read.
+  if (admit_ != nullptr && new_bytes > real && !admit_(new_bytes - real)) return nullptr;
+  std::lock_guard lock(mutex_);
   // Remapped under the lock: once moved, the old address may be mapped
   // afresh by another thread, and must not still be noted as lent.
   void* moved = os::remap_pages(block, real, new_bytes);

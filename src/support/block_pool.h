@@ -31,8 +31,12 @@ class BlockPool {
  public:
   // Monotonic time in nanoseconds; read only when a call finds blocks kept.
   using Clock = uint64_t (*)() noexcept;
+  // Whether `fresh_bytes` of memory not already mapped may be mapped now;
+  // asked before every fresh mapping and every growth by remapping.
+  using Admit = bool (*)(size_t fresh_bytes) noexcept;
 
-  BlockPool(BlockPoolLimits limits, Clock clock) noexcept;
+  // Without `admit`, every mapping is tried.
+  BlockPool(BlockPoolLimits limits, Clock clock, Admit admit = nullptr) noexcept;
   ~BlockPool();  // gives back what it keeps; no block may be out
   BlockPool(const BlockPool&) = delete;
   BlockPool& operator=(const BlockPool&) = delete;
@@ -40,9 +44,10 @@ class BlockPool {
   // A block of at least `bytes` (a positive multiple of os::kHugePageBytes):
   // the smallest kept one that fits, or else a fresh one. Before mapping
   // afresh, the kept blocks too small for this request are given back, so
-  // they do not add to a large call's own memory; when mapping fails, all
-  // kept blocks are given back and mapping is tried once more. nullptr when
-  // no memory can be had.
+  // they do not add to a large call's own memory; then the admission is
+  // asked, and nullptr returned, nothing mapped, if it refuses. When mapping
+  // fails, all kept blocks are given back and mapping is tried once more.
+  // nullptr when no memory can be had.
   // Of several kept blocks of that size, the one given back last: its lines
   // are the likeliest to be in a cache near the caller, and a thread that
   // makes call after call gets its own block back rather than another
@@ -53,8 +58,9 @@ class BlockPool {
   void give_back(void* block, size_t bytes) noexcept;
   // The block, resized from `old_bytes` to `new_bytes` (both as asked for)
   // with its contents kept: the same block when its real size holds the new
-  // one, otherwise remapped where the system can. nullptr (block unchanged)
-  // when the caller must move the contents itself.
+  // one, otherwise remapped where the system can and the admission allows
+  // the growth. nullptr (block unchanged) when the caller must move the
+  // contents itself.
   void* resize(void* block, size_t old_bytes, size_t new_bytes) noexcept;
 
   // Once per call of the library, however small: gives back the kept blocks
@@ -92,6 +98,7 @@ class BlockPool {
 
   const BlockPoolLimits limits_;
   const Clock clock_;
+  const Admit admit_;
   std::mutex mutex_;
   Block kept_[kSlots];  // under mutex_
   size_t kept_count_ = 0;

@@ -1,5 +1,6 @@
 #include "support/large_alloc.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +65,12 @@ void keep_for_thread(void* block, size_t size) noexcept {
 }
 
 }  // namespace
+
+bool fresh_memory_fits(size_t bytes) noexcept {
+  if (bytes < kCheckedFreshBytes) return true;
+  const uint64_t headroom = std::min(os::memory_headroom(), test_memory_limit());
+  return bytes <= headroom;
+}
 
 void* allocate_large(size_t bytes) {
   if (bytes > SIZE_MAX - 2 * os::kHugePageBytes) throw std::bad_alloc();

@@ -21,12 +21,31 @@ inline constexpr size_t kLargeBufferBytes = size_t{1} << 20;
 // Sizes from this one up to kLargeBufferBytes are kept by the thread.
 inline constexpr size_t kThreadKeptFromBytes = size_t{16} << 10;
 
-// Throws std::bad_alloc when no memory can be had.
+// Before a buffer takes this much fresh memory or more, the process's limits
+// are read and the buffer is refused (std::bad_alloc) if they do not leave
+// room for it. Mapped memory costs nothing until it is touched; where the
+// process runs under a memory cgroup, or the system has less free than it
+// would map, the kernel grants the mapping and then ends the process when
+// the pages are touched, which no caller can contain. Reading the limits
+// costs tens of microseconds, against at least ten milliseconds to fill
+// 64 MiB; a 10 MB call's buffers (up to about 15 MB each) never pay it. What
+// goes unchecked is bounded: a call's buffers below the threshold (an arena
+// grows by doubling, an output by half) come to a few hundred MiB at most.
+inline constexpr size_t kCheckedFreshBytes = size_t{64} << 20;
+// Whether the process can take `bytes` of fresh memory: true below
+// kCheckedFreshBytes without looking; otherwise whether `bytes` is within
+// os::memory_headroom() (and the test-only limit of support/alloc_failure.h).
+bool fresh_memory_fits(size_t bytes) noexcept;
+
+// Throws std::bad_alloc when no memory can be had, or when a large request
+// needs fresh memory that would not fit (fresh_memory_fits): a block the
+// pool keeps needs none.
 void* allocate_large(size_t bytes);
 // `bytes` must be the size the block was allocated or last reallocated with.
 void free_large(void* block, size_t bytes) noexcept;
 // Keeps the first min(old_bytes, new_bytes) bytes. Throws std::bad_alloc (the
-// old block is then left as it was).
+// old block is then left as it was), also when the growth would not fit, as
+// allocate_large does.
 void* reallocate_large(void* block, size_t old_bytes, size_t new_bytes);
 
 // About to write all of [block, block + bytes): for a large range, asks the

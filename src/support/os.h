@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tamsel::os {
@@ -41,6 +42,27 @@ void discard_pages(void* block, size_t bytes) noexcept;
 // kMostlyAbsentMaxPages of them; false where that cannot be told.
 inline constexpr size_t kMostlyAbsentMaxPages = 512;
 bool mostly_absent(void* block, size_t bytes) noexcept;
+
+// The bytes of memory the process may still take before the system refuses
+// it or ends the process for it: the least of
+// - what its memory cgroup, and every cgroup above it, still allows: the
+//   limit less the usage (cgroup v2: memory.max, memory.current; v1:
+//   memory.limit_in_bytes, memory.usage_in_bytes), not counting the file
+//   pages the kernel takes back first when the cgroup is full (inactive_file
+//   in memory.stat); the cgroup is found through /proc/self/cgroup and
+//   /proc/self/mountinfo, and a limit of "max" is none;
+// - the system's MemAvailable (/proc/meminfo);
+// - what RLIMIT_AS leaves: the limit less VmSize (/proc/self/status).
+// kNoMemoryLimit when none of them is known (files absent, or a system
+// without them). Reads a handful of small files: tens of microseconds, for
+// callers about to commit to far more memory than that costs to fill.
+inline constexpr uint64_t kNoMemoryLimit = UINT64_MAX;
+uint64_t memory_headroom() noexcept;
+// The same, read from the files under `root` (a directory standing in for
+// "/", so that tests can make up the files), with `address_space_limit` in
+// place of RLIMIT_AS (kNoMemoryLimit for none). Plain C++: no system call
+// beyond opening and reading files.
+uint64_t memory_headroom_under(const char* root, uint64_t address_space_limit) noexcept;
 
 // The calling thread's name, or "<unnamed>".
 std::string current_thread_name();

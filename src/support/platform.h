@@ -71,6 +71,19 @@
 #endif
 
 // ---------------------------------------------------------------------------
+// Operating system: memory limits (see support/os.h)
+// ---------------------------------------------------------------------------
+
+// getrlimit and the /proc and cgroup files that say how much memory the
+// process may still take. Without them no limit is known, and large buffers
+// are asked for as they come.
+#if !defined(TAMSEL_PORTABLE) && defined(__linux__)
+#define TAMSEL_HAVE_MEMORY_LIMITS 1
+#else
+#define TAMSEL_HAVE_MEMORY_LIMITS 0
+#endif
+
+// ---------------------------------------------------------------------------
 // Operating system: fork handlers
 // ---------------------------------------------------------------------------
 

@@ -32,14 +32,19 @@ constexpr bool kRemaps = TAMSEL_HAVE_LINUX_MEMORY;
 uint64_t fake_now = 0;
 uint64_t fake_clock() noexcept { return fake_now; }
 
+// The admission: fresh memory up to this much is allowed.
+size_t fresh_allowed = SIZE_MAX;
+bool fake_admit(size_t fresh_bytes) noexcept { return fresh_bytes <= fresh_allowed; }
+
 constexpr BlockPoolLimits kLimits{8 * H, 1000, 10};
 
 // One step of a scenario; blocks are named by their place in `held`.
 struct Step {
-  enum Kind { kTake, kGiveBack, kResize, kCall, kWait } kind;
-  size_t bytes = 0;     // kTake, kResize: the size asked for
+  enum Kind { kTake, kGiveBack, kResize, kCall, kWait, kAllow } kind;
+  size_t bytes = 0;     // kTake, kResize: the size asked for; kAllow: fresh memory allowed from now on
   size_t index = 0;     // kGiveBack, kResize: which held block
-  int reused = -1;      // kTake, kResize: the earlier block (by index) expected back, -1 for any
+  int reused = -1;      // kTake, kResize: the earlier block (by index) expected back, -1 for any,
+                        // kRefused for none (the block asked to grow then stays as it was)
   size_t kept = SIZE_MAX;  // kept bytes after the step, SIZE_MAX when not checked
 };
 
@@ -55,6 +60,8 @@ Step give(size_t index, size_t kept = SIZE_MAX) { return {Step::kGiveBack, 0, in
 Step resize(size_t index, size_t bytes, int reused = -1) { return {Step::kResize, bytes, index, reused}; }
 Step call(size_t kept) { return {Step::kCall, 0, 0, -1, kept}; }
 Step wait(uint64_t nanoseconds) { return {Step::kWait, nanoseconds}; }
+Step allow(size_t fresh_bytes) { return {Step::kAllow, fresh_bytes}; }
+constexpr int kRefused = -2;
 
 // A held block: where it is, the size it was asked with, its fill byte.
 struct Held {
@@ -74,7 +81,8 @@ class BlockPoolContract : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(BlockPoolContract, FollowsTheScenario) {
   fake_now = 1;
-  BlockPool pool(kLimits, fake_clock);
+  fresh_allowed = SIZE_MAX;
+  BlockPool pool(kLimits, fake_clock, fake_admit);
   std::vector<Held> held;
   std::vector<void*> first_seen;  // each held index's first address
   for (size_t n = 0; n < GetParam().steps.size(); ++n) {
@@ -83,6 +91,12 @@ TEST_P(BlockPoolContract, FollowsTheScenario) {
     switch (s.kind) {
       case Step::kTake: {
         auto* block = static_cast<unsigned char*>(pool.take(s.bytes));
+        if (s.reused == kRefused) {
+          EXPECT_EQ(block, nullptr);
+          held.push_back({nullptr, s.bytes, 0});
+          first_seen.push_back(nullptr);
+          break;
+        }
         ASSERT_NE(block, nullptr);
         const auto fill = static_cast<unsigned char>(held.size() + 1);
         std::memset(block, fill, s.bytes);
@@ -100,6 +114,12 @@ TEST_P(BlockPoolContract, FollowsTheScenario) {
       case Step::kResize: {
         Held& h = held[s.index];
         void* moved = pool.resize(h.start, h.bytes, s.bytes);
+        if (s.reused == kRefused) {  // neither in place nor by the caller's move
+          EXPECT_EQ(moved, nullptr);
+          EXPECT_EQ(pool.take(s.bytes), nullptr);
+          EXPECT_TRUE(filled_with(h, h.bytes));
+          break;
+        }
         if (moved == nullptr) {  // the caller moves it, as allocate_large's users do
           moved = pool.take(s.bytes);
           ASSERT_NE(moved, nullptr);
@@ -120,6 +140,9 @@ TEST_P(BlockPoolContract, FollowsTheScenario) {
         break;
       case Step::kWait:
         fake_now += s.bytes;
+        break;
+      case Step::kAllow:
+        fresh_allowed = s.bytes;
         break;
     }
     if (s.kept != SIZE_MAX) {
@@ -173,7 +196,16 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"growing past a block keeps its contents",
                  {take(H), take(2 * H), resize(0, 5 * H), resize(1, 3 * H), give(0), give(1)}},
         Scenario{"growing a lent block past its real size keeps its contents",
-                 {take(3 * H), give(0), take(2 * H, 0), resize(1, 6 * H), give(1, kRemaps ? 6 * H : SIZE_MAX)}}));
+                 {take(3 * H), give(0), take(2 * H, 0), resize(1, 6 * H), give(1, kRemaps ? 6 * H : SIZE_MAX)}},
+        Scenario{"fresh memory the admission refuses is not mapped; a kept block needs none",
+                 {take(4 * H), give(0, 4 * H), allow(2 * H), take(3 * H, 0, 0), take(3 * H, kRefused, 0),
+                  take(2 * H), give(1, 4 * H)}},
+        Scenario{"a refused request still gives back the kept blocks too small for it",
+                 {take(2 * H), give(0, 2 * H), allow(2 * H), take(3 * H, kRefused, 0)}},
+        Scenario{"growing by remapping is admitted by its growth alone",
+                 {take(2 * H), allow(3 * H), resize(0, 5 * H, kRemaps ? -1 : kRefused), give(0)}},
+        Scenario{"growing past what is admitted leaves the block as it was",
+                 {take(2 * H), allow(2 * H), resize(0, 5 * H, kRefused), give(0, 2 * H)}}));
 
 #if TAMSEL_HAVE_FORK_HANDLERS
 // A child forked while other threads take and give back large buffers finds

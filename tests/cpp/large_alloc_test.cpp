@@ -1,10 +1,17 @@
 // Large buffers through the platform layer: contents survive every kind of
 // resizing (small, kept by the thread, and mapped directly; mapped blocks
-// that grow in place or move), in both the Linux and the portable build.
+// that grow in place or move), in both the Linux and the portable build;
+// and the memory the process may still take, read from made-up files.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "support/large_alloc.h"
 #include "support/os.h"
@@ -64,6 +71,134 @@ TEST(LargeBuffer, MappedBlocksAreAlignedToHugePages) {
   advise_huge_pages(block, 3 * kHuge);
   free_large(block, 3 * kHuge);
 }
+
+// The files a system would show, under a directory of the test's own.
+struct LimitFiles {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> files;  // path under the root, contents
+  uint64_t address_space_limit;
+  uint64_t headroom;
+};
+
+void PrintTo(const LimitFiles& f, std::ostream* os) { *os << f.name; }
+
+class MemoryHeadroom : public ::testing::TestWithParam<LimitFiles> {};
+
+TEST_P(MemoryHeadroom, IsTheLeastOfWhatTheFilesAllow) {
+  const LimitFiles& c = GetParam();
+  const std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                     ("tamsel-limits-" + std::to_string(getpid()) + "-" + c.name);
+  std::filesystem::remove_all(root);
+  for (const auto& [path, contents] : c.files) {
+    const std::filesystem::path file = root / path;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << contents;
+  }
+  std::filesystem::create_directories(root);
+  EXPECT_EQ(os::memory_headroom_under(root.c_str(), c.address_space_limit), c.headroom);
+  std::filesystem::remove_all(root);
+}
+
+constexpr uint64_t kNone = os::kNoMemoryLimit;
+constexpr uint64_t MiB = uint64_t{1} << 20;
+
+// A system with 8 GiB available, and the mounts of cgroup v2 (at
+// /sys/fs/cgroup) and v1 (memory controller at /sys/fs/cgroup/memory, with
+// other controllers beside it).
+const std::pair<std::string, std::string> kMeminfo{
+    "proc/meminfo", "MemTotal:       16777216 kB\nMemFree:         1048576 kB\nMemAvailable:    8388608 kB\n"};
+const std::pair<std::string, std::string> kMountsV2{
+    "proc/self/mountinfo",
+    "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+    "25 22 0:22 / /sys/fs/cgroup rw,nosuid,nodev,noexec,relatime shared:9 - cgroup2 cgroup2 rw,nsdelegate\n"};
+std::pair<std::string, std::string> mounts_v1(const std::string& memory_root) {
+  return {"proc/self/mountinfo",
+          "22 1 8:1 / / rw,relatime - overlay overlay rw,lowerdir=" + std::string(3000, 'l') + "\n"
+          "32 22 0:29 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
+          "33 32 0:30 / /sys/fs/cgroup/cpu,cpuacct rw,relatime - cgroup cgroup rw,cpu,cpuacct\n"
+          "36 32 0:33 " + memory_root + " /sys/fs/cgroup/memory rw,relatime - cgroup cgroup rw,memory\n"
+          "42 32 0:39 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n"};
+}
+std::pair<std::string, std::string> file(std::string path, uint64_t value) {
+  return {std::move(path), std::to_string(value) + "\n"};
+}
+std::pair<std::string, std::string> file(std::string path, std::string text) {
+  return {std::move(path), std::move(text)};
+}
+
+const std::string kV2 = "sys/fs/cgroup";
+const std::string kV1 = "sys/fs/cgroup/memory";
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, MemoryHeadroom,
+    ::testing::Values(
+        LimitFiles{"v2_limit_less_usage_less_inactive_files",
+                   {kMeminfo, kMountsV2, file("proc/self/cgroup", "0::/app.slice/web.service\n"),
+                    file(kV2 + "/app.slice/web.service/memory.max", 1024 * MiB),
+                    file(kV2 + "/app.slice/web.service/memory.current", 700 * MiB),
+                    file(kV2 + "/app.slice/web.service/memory.stat",
+                         "anon 1\nactive_file 5\ninactive_file " + std::to_string(100 * MiB) + "\n")},
+                   kNone, 424 * MiB},
+        LimitFiles{"v2_max_here_limit_above",
+                   {kMeminfo, kMountsV2, file("proc/self/cgroup", "0::/app.slice/web.service\n"),
+                    file(kV2 + "/app.slice/web.service/memory.max", "max\n"),
+                    file(kV2 + "/app.slice/web.service/memory.current", 50 * MiB),
+                    file(kV2 + "/app.slice/memory.max", 512 * MiB),
+                    file(kV2 + "/app.slice/memory.current", 300 * MiB)},
+                   kNone, 212 * MiB},
+        LimitFiles{"v2_max_everywhere_leaves_mem_available",
+                   {kMeminfo, kMountsV2, file("proc/self/cgroup", "0::/user.slice\n"),
+                    file(kV2 + "/user.slice/memory.max", "max\n"),
+                    file(kV2 + "/user.slice/memory.current", 50 * MiB)},
+                   kNone, 8192 * MiB},
+        LimitFiles{"v2_usage_past_the_limit_leaves_nothing",
+                   {kMeminfo, kMountsV2, file("proc/self/cgroup", "0::/\n"), file(kV2 + "/memory.max", 64 * MiB),
+                    file(kV2 + "/memory.current", 65 * MiB)},
+                   kNone, 0},
+        LimitFiles{"v1_container_named_in_full",
+                   {kMeminfo, mounts_v1("/docker/abc"),
+                    file("proc/self/cgroup", "5:cpu,cpuacct:/docker/abc\n4:memory:/docker/abc\n0::/\n"),
+                    file(kV1 + "/memory.limit_in_bytes", 2048 * MiB),
+                    file(kV1 + "/memory.usage_in_bytes", 1536 * MiB),
+                    file(kV1 + "/memory.stat", "cache 9\ninactive_file 1\ntotal_inactive_file " +
+                                                   std::to_string(512 * MiB) + "\n")},
+                   kNone, 1024 * MiB},
+        LimitFiles{"v1_below_the_mount_with_limit_above",
+                   {kMeminfo, mounts_v1("/"), file("proc/self/cgroup", "4:memory:/jobs/7\n0::/\n"),
+                    file(kV1 + "/jobs/7/memory.limit_in_bytes", uint64_t{9223372036854771712u}),
+                    file(kV1 + "/jobs/7/memory.usage_in_bytes", 10 * MiB),
+                    file(kV1 + "/jobs/memory.limit_in_bytes", 300 * MiB),
+                    file(kV1 + "/jobs/memory.usage_in_bytes", 100 * MiB),
+                    file(kV1 + "/memory.limit_in_bytes", uint64_t{9223372036854771712u}),
+                    file(kV1 + "/memory.usage_in_bytes", 5000 * MiB)},
+                   kNone, 200 * MiB},
+        LimitFiles{"v1_unlimited_leaves_mem_available",
+                   {kMeminfo, mounts_v1("/"), file("proc/self/cgroup", "4:memory:/\n"),
+                    file(kV1 + "/memory.limit_in_bytes", uint64_t{9223372036854771712u}),
+                    file(kV1 + "/memory.usage_in_bytes", 5000 * MiB)},
+                   kNone, 8192 * MiB},
+        LimitFiles{"v1_path_outside_the_mount_is_the_mounts_own",
+                   {kMeminfo, mounts_v1("/docker/abc"), file("proc/self/cgroup", "4:memory:/elsewhere\n"),
+                    file(kV1 + "/memory.limit_in_bytes", 256 * MiB), file(kV1 + "/memory.usage_in_bytes", 6 * MiB)},
+                   kNone, 250 * MiB},
+        LimitFiles{"limit_larger_than_mem_available", {kMeminfo, kMountsV2, file("proc/self/cgroup", "0::/\n"),
+                                                       file(kV2 + "/memory.max", 64 * 1024 * MiB),
+                                                       file(kV2 + "/memory.current", 0)},
+                   kNone, 8192 * MiB},
+        LimitFiles{"no_cgroup", {kMeminfo, kMountsV2}, kNone, 8192 * MiB},
+        LimitFiles{"cgroup_not_mounted", {kMeminfo, file("proc/self/cgroup", "0::/a\n"),
+                                          file(kV2 + "/a/memory.max", MiB), file(kV2 + "/a/memory.current", 0)},
+                   kNone, 8192 * MiB},
+        LimitFiles{"meminfo_without_mem_available",
+                   {file("proc/meminfo", "MemTotal:       16777216 kB\nMemFree:         1048576 kB\n")}, kNone,
+                   kNone},
+        LimitFiles{"nothing_to_read", {}, kNone, kNone},
+        LimitFiles{"address_space_limit_less_vm_size",
+                   {kMeminfo, file("proc/self/status", "Name:\tpython3\nVmPeak:\t  999999 kB\nVmSize:\t  102400 kB\n")},
+                   500 * MiB, 400 * MiB},
+        LimitFiles{"address_space_already_past_its_limit",
+                   {file("proc/self/status", "VmSize:\t  102400 kB\n")}, 50 * MiB, 0}),
+    [](const auto& info) { return info.param.name; });
 
 #if TAMSEL_HAVE_LINUX_MEMORY
 // Untouched memory in 4 KiB pages only (a huge page would bring in its

@@ -10,20 +10,23 @@ def test_other_threads_run_python_code_during_a_long_call():
     # runs if the call has let go of the interpreter (released the GIL, or
     # detached on a free-threaded build).
     payload = json.dumps([{"id": i, "name": f"n{i}", "score": i % 97} for i in range(300_000)]).encode()
-    done = threading.Event()
+    counting, done = threading.Event(), threading.Event()
     ticks = []
     window = []
 
     def count():
         while not done.is_set():
             ticks.append(time.perf_counter())
+            counting.set()
             for _ in range(200):
                 pass
 
     counter = threading.Thread(target=count)
     counter.start()
     try:
-        time.sleep(0.05)
+        # The counter is running before the call begins, so it need not be
+        # woken, and given a core, while the call runs.
+        counting.wait()
         started = time.perf_counter()
         result = columnarize(payload)
         window.extend((started, time.perf_counter()))
