@@ -42,11 +42,55 @@ def _minor_faults():
     return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
 
 
+def _system_seconds():
+    return resource.getrusage(resource.RUSAGE_THREAD).ru_stime
+
+
+class FreshMemory:
+    """Resident memory a call adds at its peak: the memory it touches that was not in
+    memory before, the cost a call pays in page faults and the kernel's zeroing. Linux
+    resets the process's peak resident size on writing 5 to /proc/self/clear_refs; where
+    that cannot be done, the minor faults times the page size stand in (an undercount
+    where pages are huge)."""
+
+    def __init__(self):
+        try:
+            self._clear = open("/proc/self/clear_refs", "w")
+            self._status = open("/proc/self/status", "rb")
+            self._reset()
+        except OSError:
+            self._clear = None
+
+    def _kib(self, field):
+        self._status.seek(0)
+        for line in self._status.read().splitlines():
+            if line.startswith(field):
+                return int(line.split()[1])
+        raise OSError(f"no {field!r} in /proc/self/status")
+
+    def _reset(self):
+        self._clear.write("5")
+        self._clear.flush()
+
+    def start(self):
+        """Resident bytes now, the peak set to them."""
+        if self._clear is None:
+            return 0
+        self._reset()
+        return self._kib(b"VmRSS:") * 1024
+
+    def added(self, rss_before, faults):
+        if self._clear is None:
+            return faults * resource.getpagesize()
+        return max(0, self._kib(b"VmHWM:") * 1024 - rss_before)
+
+
 def interleaved_seconds(fn, payloads, rounds, calls):
     """{key: {"seconds": median wall seconds of one call of fn(payload),
-    "cpu_seconds": median CPU seconds of the calling thread, "faults": minor
-    page faults per call}}, each call right after other_work of the payload's
-    size.
+    "cpu_seconds": median CPU seconds of the calling thread, "system_seconds":
+    median system time of the calling thread, "faults": minor page faults per
+    call, "fresh_bytes": median resident memory the call added at its peak
+    (FreshMemory)}}, each call right after other_work of the payload's size.
 
     CPU time leaves out the time the thread waited for a core: on a machine
     shared with other work a call of 50 ms is almost always preempted and one
@@ -58,19 +102,28 @@ def interleaved_seconds(fn, payloads, rounds, calls):
     keys = list(payloads)
     wall = {key: [] for key in keys}
     cpu = {key: [] for key in keys}
+    system = {key: [] for key in keys}
+    fresh = {key: [] for key in keys}
     faults = dict.fromkeys(keys, 0)
+    memory = FreshMemory()
     for r in range(rounds):
         shift = r % len(keys)
         for key in keys[shift:] + keys[:shift]:
             payload = payloads[key]
             for _ in range(calls[key]):
                 other_work(len(payload))
+                rss_before = memory.start()
                 faults_before = _minor_faults()
+                system_start = _system_seconds()
                 cpu_start = time.thread_time()
                 start = time.perf_counter()
                 fn(payload)
                 wall[key].append(time.perf_counter() - start)
                 cpu[key].append(time.thread_time() - cpu_start)
-                faults[key] += _minor_faults() - faults_before
+                system[key].append(_system_seconds() - system_start)
+                call_faults = _minor_faults() - faults_before
+                faults[key] += call_faults
+                fresh[key].append(memory.added(rss_before, call_faults))
     return {key: {"seconds": statistics.median(wall[key]), "cpu_seconds": statistics.median(cpu[key]),
-                  "faults": faults[key] / len(wall[key])} for key in keys}
+                  "system_seconds": statistics.median(system[key]), "faults": faults[key] / len(wall[key]),
+                  "fresh_bytes": statistics.median(fresh[key])} for key in keys}

@@ -47,9 +47,10 @@ def _interleaved_table(results):
     rows = {(t["shape"], t["size"]): t for t in results["interleaved"]}
     lines = ["tamsel_codec.columnarize interleaved with other Python work (no warm-up call) and back to back (b2b):",
              "input MB/s; interleaved time per byte against the same shape's 100 KB, in wall time and in the",
-             "thread's CPU time; minor page faults per call",
+             "thread's CPU time; minor page faults per call; the call's system time and the fresh memory it",
+             "touched (resident memory added at its peak) against its payload",
              f"{'shape':<8} {'size':>6} {'MB/s':>8} {'b2b MB/s':>9} {'x100KB':>7} {'cpu x100KB':>10} {'faults':>8} "
-             f"{'b2b faults':>10}"]
+             f"{'b2b faults':>10} {'sys ms':>8} {'fresh':>6}"]
 
     def per_byte(t, key):
         return t[key] / t["bytes"]
@@ -65,6 +66,8 @@ def _interleaved_table(results):
             line += f"{'-':>7} {'-':>10} "
         line += f"{t['minor_faults_per_call']:>8.0f} "
         line += f"{b2b['minor_faults_per_call']['tamsel']:>10.0f}" if b2b else f"{'-':>10}"
+        if "system_seconds_per_call" in t:
+            line += f" {t['system_seconds_per_call'] * 1e3:>8.1f} {t['fresh_bytes_per_call'] / t['bytes']:>5.2f}x"
         lines.append(line)
     return lines
 

@@ -95,7 +95,8 @@ def measure_interleaved(sizes, rounds, min_seconds, columnarize, back_to_back):
     medians = interleaved.interleaved_seconds(columnarize, payloads, rounds, calls)
     return [{"shape": shape, "size": size, "bytes": len(payloads[shape, size]), "seconds_per_call": m["seconds"],
              "cpu_seconds_per_call": m["cpu_seconds"], "mbps": len(payloads[shape, size]) / m["seconds"] / MB,
-             "calls": calls[shape, size] * rounds, "minor_faults_per_call": m["faults"]}
+             "calls": calls[shape, size] * rounds, "minor_faults_per_call": m["faults"],
+             "system_seconds_per_call": m["system_seconds"], "fresh_bytes_per_call": m["fresh_bytes"]}
             for (shape, size), m in medians.items()]
 
 
