@@ -48,8 +48,8 @@ PYTHON_MAX_SIZE = 10 * MB
 SETTINGS = {
     # sizes, rounds, seconds per back-to-back sample, seconds of interleaved
     # calls per payload and round, seconds per thread-test batch
-    "quick": ([1 * KB, 100 * KB, 1 * MB, 10 * MB], 3, 0.02, 0.03, 0.3),
-    "full": ([1 * KB, 100 * KB, 1 * MB, 10 * MB, 100 * MB], 5, 0.05, 0.1, 1.0),
+    "quick": ([1 * KB, 10 * KB, 100 * KB, 1 * MB, 10 * MB], 3, 0.02, 0.03, 0.3),
+    "full": ([1 * KB, 10 * KB, 100 * KB, 1 * MB, 10 * MB, 100 * MB], 5, 0.05, 0.1, 1.0),
 }
 
 
@@ -127,6 +127,12 @@ def measure_memory(size):
         m = memory.measure(which, path)
         result[which] = m["extra_bytes"] / m["payload_bytes"]
         result[which + "_extra_bytes"] = m["extra_bytes"]
+    result["shapes"] = {}
+    for shape in sorted(corpus.SHAPES):
+        log(f"memory: {shape} {report.size_label(size)}")
+        m = memory.measure("module", corpus.corpus_file(shape, size))
+        result["shapes"][shape] = {"module": m["extra_bytes"] / m["payload_bytes"],
+                                   "output": m["result_bytes"] / m["payload_bytes"]}
     log(f"retained memory: one api {report.size_label(size)} call, then {RETAINED_SMALL_CALLS} calls on 10 KB")
     retained = memory.measure_retained(path, corpus.corpus_file("api", RETAINED_SMALL_SIZE), RETAINED_SMALL_CALLS)
     result["retained"] = dict(retained, size=size, calls=RETAINED_SMALL_CALLS)
