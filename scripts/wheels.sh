@@ -131,7 +131,7 @@ build_wheel() {
     echo "$tag $arch: build failed"
     return 1
   fi
-  wheel=$(ls "$out"/dist/*-"$tag"-*"$arch".whl)
+  wheel=$(ls "$out"/dist/*-"$python_tag-$tag"-*"$arch".whl)
   check_wheel "$wheel" "$arch" "$tag"
 }
 
