@@ -51,11 +51,17 @@ quiet_pip() {
 # The tools live in a virtual environment of their own. The zig and
 # auditwheel versions are fixed: the first decides what the wheels need of
 # the system, the second what policies it checks against.
+pinned=(ziglang==0.17.1 auditwheel==6.8.2)
 read -r _ _ _ tools_python <build/wheel-pythons.txt
-if ! "$tools/bin/python" -c "import auditwheel, build, twine, ziglang" 2>/dev/null; then
+if ! "$tools/bin/python" - "${pinned[@]}" <<'EOF' 2>/dev/null; then
+import sys
+from importlib.metadata import version
+import build, twine  # noqa: F401
+sys.exit(any(version(name) != want for name, want in (p.split("==") for p in sys.argv[1:])))
+EOF
   rm -rf "$tools"
   "$tools_python" -m venv "$tools"
-  quiet_pip "$tools/bin/python" -m pip install --quiet ziglang==0.17.1 auditwheel==6.8.2 twine build
+  quiet_pip "$tools/bin/python" -m pip install --quiet "${pinned[@]}" twine build
 fi
 TAMSEL_ZIG=$("$tools/bin/python" -c "import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), 'zig'))")
 export TAMSEL_ZIG
@@ -86,6 +92,10 @@ aarch64_headers() {
 # Checks a wheel; appends its line to wheels.txt.
 check_wheel() {
   local wheel=$1 arch=$2 tag=$3 policy so objdump=objdump newest exports
+  case "$(basename "$wheel")" in
+    *[-.]manylinux_${glibc/./_}_$arch[.]*) ;;
+    *) echo "$(basename "$wheel"): not tagged manylinux_${glibc/./_}_$arch"; return 1 ;;
+  esac
   policy=$("$tools/bin/auditwheel" show "$wheel" 2>/dev/null |
            grep -o '"manylinux_[0-9]*_[0-9]*_[a-z0-9_]*"' | head -1 | tr -d '"') || true
   if [ "$policy" != "manylinux_${glibc/./_}_$arch" ]; then
