@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. the C++ tests (ctest), once per kernel;
-#   2. an sdist, and from it a wheel for each supported CPython found here
+#   2. the release files, made by scripts/wheels.sh: an sdist, and from it a
+#      manylinux_2_17 wheel for each supported CPython found here
 #      (python3.11 ... python3.14t on PATH, pyenv's versions, or the list in
-#      $PYTHONS), each installed into a fresh virtual environment where the
-#      pytest suite runs against it, the fault-hook tests included;
+#      $PYTHONS), for x86-64 and aarch64; each x86-64 wheel is installed into
+#      a fresh virtual environment where the pytest suite runs against it,
+#      the fault-hook tests included (the aarch64 ones are tested under qemu
+#      by scripts/ci/aarch64_wheels.sh);
 #   3. a table: interpreter, build, passed, failed, skipped, wheel policy.
 # Exits non-zero if anything failed or no supported interpreter was found.
 set -euo pipefail
@@ -14,7 +17,8 @@ JOBS=${JOBS:-2}
 scripts/install-deps.sh
 
 # The core is the same for every interpreter: compile it once, not once per
-# wheel. Paths are hashed relative to the checkout, so a fresh clone hits too.
+# fault-hook build. Paths are hashed relative to the checkout, so a fresh
+# clone hits too. (The wheels are built with zig, which caches for itself.)
 if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
   export CCACHE_BASEDIR=$root
@@ -47,22 +51,24 @@ quiet_pip() {
   "$python" -m pip install --quiet "$@" 2> >(grep -v "^WARNING: Location" >&2)
 }
 
+echo "== Release files (scripts/wheels.sh)"
+wheels_status=0
+scripts/wheels.sh || wheels_status=1
+dist=build/wheels/dist
+# Every wheel came from the same unpacked sdist; its tests, README and
+# examples are the ones checked, so a file left out of the sdist fails.
+sdist_src=$(echo build/wheels/src/tamsel_codec-*/)
+sdist_src=${sdist_src%/}
+
 work=build/python
 rm -rf "$work"
-mkdir -p "$work/dist"
-
-# auditwheel reads the wheels from a virtual environment of its own.
-read -r _ _ _ first_python <build/pythons.txt
-"$first_python" -m venv "$work/auditwheel"
-quiet_pip "$work/auditwheel/bin/python" auditwheel
-auditwheel=$work/auditwheel/bin/auditwheel
+mkdir -p "$work"
 
 # One line per interpreter: label, build, passed, failed, skipped, policy,
 # seconds.
 summary=$work/summary.txt
 : >"$summary"
-status=0
-sdist_src=
+status=$wheels_status
 n=0
 # The list comes in on descriptor 3, out of reach of what the loop runs.
 while read -r -u 3 version build tag python; do
@@ -72,42 +78,29 @@ while read -r -u 3 version build tag python; do
   label="$version ($python)"
   started=$SECONDS
   echo "== Python $version, $build build: $python"
-  if ! { "$python" -m venv "$venv" &&
-         quiet_pip "$venv/bin/python" build pytest mypy &&
-         { [ -n "$sdist_src" ] ||
-           "$venv/bin/python" -m build --sdist --outdir "$work/dist" . >"$run.sdist.log" 2>&1 ||
-           { cat "$run.sdist.log"; false; }; }; }; then
-    echo "$label $build - - - setup-failed -" >>"$summary"
-    status=1
-    continue
-  fi
-  # Every wheel comes from the same unpacked sdist, so a file left out of
-  # the sdist fails every build and every test that needs it.
-  if [ -z "$sdist_src" ]; then
-    tar xzf "$work"/dist/*.tar.gz -C "$work"
-    sdist_src=$(echo "$work"/tamsel_codec-*/)
-    sdist_src=${sdist_src%/}
-  fi
-  if ! "$venv/bin/python" -m build --wheel --outdir "$run/wheel" "$sdist_src" >"$run.wheel.log" 2>&1 ||
-     ! quiet_pip "$venv/bin/python" --no-deps "$run"/wheel/*.whl; then
-    cat "$run.wheel.log"
+  # cp314 and cp314t wheels share the interpreter part of their names.
+  wheel=$(ls "$dist"/tamsel_codec-*-"${tag%t}-$tag"-*x86_64.whl 2>/dev/null) || true
+  if [ -z "$wheel" ]; then
+    echo "no x86-64 wheel for $tag in $dist"
     echo "$label $build - - - build-failed -" >>"$summary"
     status=1
     continue
   fi
-  policy=$("$auditwheel" show "$run"/wheel/*.whl 2>/dev/null |
-           grep -o '"manylinux_[0-9]*_[0-9]*_[a-z0-9_]*"' | head -1 | tr -d '"') || true
-  if [ -z "$policy" ]; then
-    echo "auditwheel names no manylinux policy for $(basename "$run"/wheel/*.whl)"
-    policy=none
+  if ! { "$python" -m venv "$venv" &&
+         quiet_pip "$venv/bin/python" pytest mypy &&
+         quiet_pip "$venv/bin/python" --no-deps "$wheel"; }; then
+    echo "$label $build - - - setup-failed -" >>"$summary"
     status=1
+    continue
   fi
-  # Two levels below the sources, as the wheel's own build directory is, so
-  # that ccache sees the same relative paths and reuses the core.
+  # The policy auditwheel show found, as scripts/wheels.sh checked it.
+  policy=$(awk -v w="$(basename "$wheel")" '$1 == w { print $4 }' build/wheels/wheels.txt)
+  policy=${policy:-none}
+  # Two levels below the sources, the same for every interpreter, so that
+  # ccache sees the same relative paths and reuses the core.
   hooks=$(PYTHON="$root/$venv/bin/python" bash "$sdist_src/tests/python/build_fault_hook_module.sh" \
           "$sdist_src/build-hooks/$n-$tag") || { echo "fault-hook module build failed"; status=1; }
-  # Run from the unpacked sdist so that its tests, README and examples are
-  # the ones checked, against the module installed from the wheel.
+  # Run from the unpacked sdist, against the module installed from the wheel.
   (cd "$sdist_src" && TAMSEL_FAULT_HOOK_BUILD="$root/$hooks" "$root/$venv/bin/python" -m pytest \
      tests/python -q -rs -p no:cacheprovider --junitxml="$root/$run/results.xml") || status=1
   counts=$("$venv/bin/python" - "$run/results.xml" <<'EOF'
@@ -125,7 +118,7 @@ print(get("tests") - failed - get("skipped"), failed, get("skipped"))
 EOF
 )
   echo "$label $build $counts $policy $((SECONDS - started))" >>"$summary"
-  echo "$(basename "$run"/wheel/*.whl): $policy"
+  echo "$(basename "$wheel"): $policy"
 done 3<build/pythons.txt
 
 echo

@@ -211,7 +211,10 @@ def test_small_calls_fit_a_thread_with_a_small_stack():
     code = """if True:
         import json, threading
         from tamsel_codec import columnarize
-        threading.stack_size(64 * 1024)
+        try:
+            threading.stack_size(64 * 1024)
+        except ValueError:  # aarch64's glibc makes no thread stack under 128 KiB
+            threading.stack_size(128 * 1024)
         payloads = [b'[{"id":1,"ok":true},{"id":22}]',
                     json.dumps([{"id": i, "name": "n%d" % i, "tags": [i, {"k": None}]} for i in range(60)]).encode()]
         out = []
