@@ -72,38 +72,41 @@ status=$wheels_status
 n=0
 # The list comes in on descriptor 3, out of reach of what the loop runs.
 while read -r -u 3 version build tag python; do
-  n=$((n + 1))
-  run=$work/$n-$tag
-  venv=$run/venv
-  label="$version ($python)"
-  started=$SECONDS
-  echo "== Python $version, $build build: $python"
   # cp314 and cp314t wheels share the interpreter part of their names.
-  wheel=$(ls "$dist"/tamsel_codec-*-"${tag%t}-$tag"-*x86_64.whl 2>/dev/null) || true
-  if [ -z "$wheel" ]; then
+  wheels=$(ls "$dist"/tamsel_codec-*-"${tag%t}-$tag"-*x86_64.whl 2>/dev/null) || true
+  if [ -z "$wheels" ]; then
     echo "no x86-64 wheel for $tag in $dist"
-    echo "$label $build - - - build-failed -" >>"$summary"
+    echo "$version ($python) $build - - - build-failed -" >>"$summary"
     status=1
     continue
   fi
-  if ! { "$python" -m venv "$venv" &&
-         quiet_pip "$venv/bin/python" pytest mypy &&
-         quiet_pip "$venv/bin/python" --no-deps "$wheel"; }; then
-    echo "$label $build - - - setup-failed -" >>"$summary"
-    status=1
-    continue
-  fi
-  # The policy auditwheel show found, as scripts/wheels.sh checked it.
-  policy=$(awk -v w="$(basename "$wheel")" '$1 == w { print $4 }' build/wheels/wheels.txt)
-  policy=${policy:-none}
-  # Two levels below the sources, the same for every interpreter, so that
-  # ccache sees the same relative paths and reuses the core.
-  hooks=$(PYTHON="$root/$venv/bin/python" bash "$sdist_src/tests/python/build_fault_hook_module.sh" \
-          "$sdist_src/build-hooks/$n-$tag") || { echo "fault-hook module build failed"; status=1; }
-  # Run from the unpacked sdist, against the module installed from the wheel.
-  (cd "$sdist_src" && TAMSEL_FAULT_HOOK_BUILD="$root/$hooks" "$root/$venv/bin/python" -m pytest \
-     tests/python -q -rs -p no:cacheprovider --junitxml="$root/$run/results.xml") || status=1
-  counts=$("$venv/bin/python" - "$run/results.xml" <<'EOF'
+  # Each x86-64 wheel of this interpreter: the manylinux_2_17 one and the
+  # manylinux_2_34 one (scripts/wheels.sh).
+  for wheel in $wheels; do
+    n=$((n + 1))
+    run=$work/$n-$tag
+    venv=$run/venv
+    label="$version ($python)"
+    started=$SECONDS
+    echo "== Python $version, $build build: $python, $(basename "$wheel")"
+    if ! { "$python" -m venv "$venv" &&
+           quiet_pip "$venv/bin/python" pytest mypy &&
+           quiet_pip "$venv/bin/python" --no-deps "$wheel"; }; then
+      echo "$label $build - - - setup-failed -" >>"$summary"
+      status=1
+      continue
+    fi
+    # The policy auditwheel show found, as scripts/wheels.sh checked it.
+    policy=$(awk -v w="$(basename "$wheel")" '$1 == w { print $4 }' build/wheels/wheels.txt)
+    policy=${policy:-none}
+    # Two levels below the sources, the same for every interpreter, so that
+    # ccache sees the same relative paths and reuses the core.
+    hooks=$(PYTHON="$root/$venv/bin/python" bash "$sdist_src/tests/python/build_fault_hook_module.sh" \
+            "$sdist_src/build-hooks/$n-$tag") || { echo "fault-hook module build failed"; status=1; }
+    # Run from the unpacked sdist, against the module installed from the wheel.
+    (cd "$sdist_src" && TAMSEL_FAULT_HOOK_BUILD="$root/$hooks" "$root/$venv/bin/python" -m pytest \
+       tests/python -q -rs -p no:cacheprovider --junitxml="$root/$run/results.xml") || status=1
+    counts=$("$venv/bin/python" - "$run/results.xml" <<'EOF'
 import sys
 import xml.etree.ElementTree as ET
 try:
@@ -116,9 +119,10 @@ get = lambda key: int(suite.get(key, 0))
 failed = get("failures") + get("errors")
 print(get("tests") - failed - get("skipped"), failed, get("skipped"))
 EOF
-)
-  echo "$label $build $counts $policy $((SECONDS - started))" >>"$summary"
-  echo "$(basename "$wheel"): $policy"
+    )
+    echo "$label $build $counts $policy $((SECONDS - started))" >>"$summary"
+    echo "$(basename "$wheel"): $policy"
+  done
 done 3<build/pythons.txt
 
 echo

@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
-# Builds the release files into build/wheels/dist: the sdist and, from it, a
-# manylinux_2_17 wheel for each supported CPython found here (as
-# scripts/find_pythons.sh finds them: $PYTHONS, or python3.11 ... python3.14t
-# on PATH and pyenv's versions), for x86-64, and for aarch64 where the
-# interpreter's headers for aarch64 can be had from Debian (3.11).
+# Builds the release files into build/wheels/dist: the sdist and, from it,
+# for each supported CPython found here (as scripts/find_pythons.sh finds
+# them: $PYTHONS, or python3.11 ... python3.14t on PATH and pyenv's
+# versions):
+# - a manylinux_2_17 wheel for x86-64, and for aarch64 where the
+#   interpreter's headers for aarch64 can be had from Debian (3.11), built
+#   with zig's clang (the `ziglang` package, through cmake/zig.cmake), which
+#   links against glibc 2.17's symbols and links its own C++ library in;
+# - a manylinux_2_34 wheel for x86-64, built with the system's g++ as a
+#   plain `pip install .` is, against the system's libstdc++: pip on a
+#   system with glibc 2.34 or newer prefers it, and it is the faster build
+#   (README, Release wheels).
 #
-# The compiler is zig's clang (the `ziglang` package), through
-# cmake/zig.cmake: it links against glibc 2.17's symbols and links its own
-# C++ library in statically. The toolchain is used only here; a plain
-# `pip install .` uses the system compiler.
-#
-# Each wheel is tagged manylinux_2_17 (and its older name manylinux2014, for
-# pip before 20.3) as it is built, and then checked: `auditwheel show` finds
-# it consistent with that policy, its module needs no glibc symbol newer than
-# 2.17 and exports nothing but PyInit_tamsel_codec, and `twine check` passes
-# on every file. (`auditwheel repair` would tag it too, but only for the
-# host's architecture.) build/wheels/wheels.txt lists the
-# wheels: file, architecture, interpreter, policy, newest glibc symbol.
+# Each wheel is tagged as it is built (the 2_17 ones also by the older name
+# manylinux2014, for pip before 20.3), and then checked: `auditwheel show`
+# finds it consistent with that policy, its module needs no glibc symbol
+# newer than the policy's and exports nothing but PyInit_tamsel_codec, and
+# `twine check` passes on every file. (`auditwheel repair` would tag them
+# too, but only for the host's architecture.) build/wheels/wheels.txt lists
+# the wheels: file, architecture, interpreter, policy, newest glibc symbol.
 #
 #   WHEEL_ARCHS="x86_64 aarch64" (default) chooses the architectures.
 # Exits non-zero if any wheel failed to build or to pass a check.
@@ -26,6 +28,8 @@ root=$PWD
 out=build/wheels
 tools=build/wheel-tools
 glibc=2.17
+# The system compiler's wheels: what Debian 12, which builds them, has.
+system_glibc=2.34
 archs=${WHEEL_ARCHS:-x86_64 aarch64}
 export CMAKE_BUILD_PARALLEL_LEVEL=${JOBS:-2}
 export PIP_DISABLE_PIP_VERSION_CHECK=1
@@ -34,7 +38,9 @@ export PIP_DISABLE_PIP_VERSION_CHECK=1
 # first, and each later run or CI step, compiles only what changed. Fixed
 # here so that the builds pip starts all see the same one.
 export ZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zig}
-# zig's cache does what ccache does for the system compiler.
+# zig's cache does what ccache does for the system compiler, which keeps
+# the launcher it was given.
+system_launcher=${CMAKE_CXX_COMPILER_LAUNCHER:-}
 unset CMAKE_CXX_COMPILER_LAUNCHER
 
 scripts/find_pythons.sh >build/wheel-pythons.txt
@@ -89,9 +95,9 @@ aarch64_headers() {
   echo "$cross"
 }
 
-# Checks a wheel; appends its line to wheels.txt.
+# Checks a wheel built for glibc GLIBC; appends its line to wheels.txt.
 check_wheel() {
-  local wheel=$1 arch=$2 tag=$3 policy so objdump=objdump newest exports
+  local wheel=$1 arch=$2 tag=$3 glibc=$4 policy so objdump=objdump newest exports
   case "$(basename "$wheel")" in
     *[-.]manylinux_${glibc/./_}_$arch[.]*) ;;
     *) echo "$(basename "$wheel"): not tagged manylinux_${glibc/./_}_$arch"; return 1 ;;
@@ -116,7 +122,12 @@ check_wheel() {
     echo "$(basename "$wheel"): needs glibc $newest"
     return 1
   fi
-  exports=$("$objdump" -T "$so" | awk '/ D[FO] / && !/\*UND\*/ { print $NF }' | tr '\n' ' ')
+  # Names in the namespace std are the C++ library's own (with g++, the
+  # system's libstdc++ declares some of its types' vtables and a few
+  # template objects visible, so that one copy serves the whole process),
+  # not the module's.
+  exports=$("$objdump" -T "$so" | awk '/ D[FO] / && !/\*UND\*/ && $NF !~ /^_Z(TV|TI|TS|ZN|N)?St/ { print $NF }' |
+            tr '\n' ' ')
   if [ "$exports" != "PyInit_tamsel_codec " ]; then
     echo "$(basename "$wheel"): exports $exports"
     return 1
@@ -141,8 +152,24 @@ build_wheel() {
     echo "$tag $arch: build failed"
     return 1
   fi
-  wheel=$(ls "$out"/dist/*-"$python_tag-$tag"-*"$arch".whl)
-  check_wheel "$wheel" "$arch" "$tag"
+  wheel=$(ls "$out"/dist/*-"$python_tag-$tag"-*manylinux_${glibc/./_}_"$arch".whl)
+  check_wheel "$wheel" "$arch" "$tag" "$glibc"
+}
+
+# Builds one x86-64 wheel from the sdist with the system's compiler into
+# dist/, tagged for the glibc it was built against, and checks it.
+build_system_wheel() {
+  local python=$1 tag=$2 log=$out/$tag-x86_64-system.log wheel python_tag=${tag%t}
+  echo "== $tag x86_64, system compiler: $python"
+  if ! CMAKE_CXX_COMPILER_LAUNCHER=$system_launcher quiet_pip "$python" -m pip wheel --no-deps --quiet \
+         -w "$out/dist" "$src" -C build-dir="build-wheel/$tag-x86_64-system" \
+         -C wheel.tags="$python_tag-$tag-manylinux_${system_glibc/./_}_x86_64" >"$log" 2>&1; then
+    cat "$log"
+    echo "$tag x86_64 (system compiler): build failed"
+    return 1
+  fi
+  wheel=$(ls "$out"/dist/*-"$python_tag-$tag"-manylinux_${system_glibc/./_}_x86_64.whl)
+  check_wheel "$wheel" x86_64 "$tag" "$system_glibc"
 }
 
 : >"$out/wheels.txt"
@@ -152,7 +179,9 @@ status=0
 while read -r -u 3 version build tag python; do
   for arch in $archs; do
     case "$arch" in
-      x86_64) build_wheel "$python" "$tag" x86_64 || status=1 ;;
+      x86_64)
+        build_wheel "$python" "$tag" x86_64 || status=1
+        build_system_wheel "$python" "$tag" || status=1 ;;
       aarch64)
         # Debian 12 carries the arm64 build of 3.11 only.
         if [ "$tag" != cp311 ]; then
