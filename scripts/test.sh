@@ -72,6 +72,7 @@ status=$wheels_status
 n=0
 # The list comes in on descriptor 3, out of reach of what the loop runs.
 while read -r -u 3 version build tag python; do
+  n=$((n + 1))
   # cp314 and cp314t wheels share the interpreter part of their names.
   wheels=$(ls "$dist"/tamsel_codec-*-"${tag%t}-$tag"-*x86_64.whl 2>/dev/null) || true
   if [ -z "$wheels" ]; then
@@ -83,8 +84,11 @@ while read -r -u 3 version build tag python; do
   # Each x86-64 wheel of this interpreter: the manylinux_2_17 one and the
   # manylinux_2_34 one (scripts/wheels.sh).
   for wheel in $wheels; do
-    n=$((n + 1))
+    # build/python/<line of build/pythons.txt>-<tag> holds the run of the
+    # wheel pip on a current system installs (later CI steps use its venv),
+    # and a folder beside it the run of the manylinux_2_17 one.
     run=$work/$n-$tag
+    case "$wheel" in *manylinux_2_17*) run=$run-manylinux_2_17 ;; esac
     venv=$run/venv
     label="$version ($python)"
     started=$SECONDS
@@ -102,7 +106,7 @@ while read -r -u 3 version build tag python; do
     # Two levels below the sources, the same for every interpreter, so that
     # ccache sees the same relative paths and reuses the core.
     hooks=$(PYTHON="$root/$venv/bin/python" bash "$sdist_src/tests/python/build_fault_hook_module.sh" \
-            "$sdist_src/build-hooks/$n-$tag") || { echo "fault-hook module build failed"; status=1; }
+            "$sdist_src/build-hooks/$(basename "$run")") || { echo "fault-hook module build failed"; status=1; }
     # Run from the unpacked sdist, against the module installed from the wheel.
     (cd "$sdist_src" && TAMSEL_FAULT_HOOK_BUILD="$root/$hooks" "$root/$venv/bin/python" -m pytest \
        tests/python -q -rs -p no:cacheprovider --junitxml="$root/$run/results.xml") || status=1

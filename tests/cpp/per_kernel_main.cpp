@@ -7,6 +7,11 @@
 // only the kernel the library chose by itself is available, the tests run in
 // this process.
 //
+// TAMSEL_TEST_KERNELS, a list of kernel names, narrows that to those of them
+// that are available (a name that is no kernel fails the run): CI runs the
+// slow sanitizer builds with the wide kernels only, the others being
+// covered there by other steps.
+//
 // With TAMSEL_KERNEL set, as in each of those processes, the tests run with
 // that kernel, and one that is unknown or unavailable fails every test with
 // the reason, instead of passing with another kernel in its place.
@@ -16,6 +21,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "json/kernel.h"
@@ -55,6 +63,25 @@ bool run_with(Kernel kernel, char** arguments) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Whether `kernel` is among those TAMSEL_TEST_KERNELS names (all when it
+// is unset); fails the run on a name that is no kernel.
+bool wanted(Kernel kernel) {
+  const char* list = std::getenv("TAMSEL_TEST_KERNELS");
+  if (list == nullptr || *list == '\0') return true;
+  std::istringstream names(list);
+  bool found = false;
+  for (std::string name; names >> name;) {
+    bool known = false;
+    for (Kernel k : tamsel::json::kKernels) known = known || name == tamsel::json::kernel_name(k);
+    if (!known) {
+      std::fprintf(stderr, "TAMSEL_TEST_KERNELS names \"%s\", which is no kernel\n", name.c_str());
+      std::exit(1);
+    }
+    found = found || name == tamsel::json::kernel_name(kernel);
+  }
+  return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +91,7 @@ int main(int argc, char** argv) {
 
   std::vector<Kernel> kernels;
   for (Kernel kernel : tamsel::json::kKernels) {
-    if (tamsel::json::kernel_available(kernel)) kernels.push_back(kernel);
+    if (tamsel::json::kernel_available(kernel) && wanted(kernel)) kernels.push_back(kernel);
   }
   const char* forced = std::getenv("TAMSEL_KERNEL");
   const bool one_run = (forced != nullptr && *forced != '\0') || GTEST_FLAG_GET(list_tests) ||
@@ -72,6 +99,10 @@ int main(int argc, char** argv) {
   if (one_run) {
     ::testing::AddGlobalTestEnvironment(new ForcedKernelCheck);
     return RUN_ALL_TESTS();
+  }
+  if (kernels.empty()) {
+    std::fprintf(stderr, "none of the kernels TAMSEL_TEST_KERNELS names is available here\n");
+    return 1;
   }
   bool passed = true;
   for (Kernel kernel : kernels) passed = run_with(kernel, arguments.data()) && passed;
