@@ -57,7 +57,7 @@ struct Ops {
   static Vector both(Vector a, Vector b) { return _mm256_and_si256(a, b); }
   static Vector either(Vector a, Vector b) { return _mm256_or_si256(a, b); }
   static Vector differ(Vector a, Vector b) { return _mm256_xor_si256(a, b); }
-  static Vector minus(Vector v, uint8_t byte) { return _mm256_subs_epu8(v, splat(byte)); }
+  static Vector minus(Vector a, Vector b) { return _mm256_subs_epu8(a, b); }
   static bool is_ascii(Vector v) { return _mm256_movemask_epi8(v) == 0; }
   static bool is_zero(Vector v) { return _mm256_testz_si256(v, v) != 0; }
 };

@@ -59,7 +59,7 @@ struct Ops {
   static Vector both(Vector a, Vector b) { return _mm512_and_si512(a, b); }
   static Vector either(Vector a, Vector b) { return _mm512_or_si512(a, b); }
   static Vector differ(Vector a, Vector b) { return _mm512_xor_si512(a, b); }
-  static Vector minus(Vector v, uint8_t byte) { return _mm512_subs_epu8(v, splat(byte)); }
+  static Vector minus(Vector a, Vector b) { return _mm512_subs_epu8(a, b); }
   static bool is_ascii(Vector v) { return _mm512_movepi8_mask(v) == 0; }
   static bool is_zero(Vector v) { return _mm512_test_epi8_mask(v, v) == 0; }
 };

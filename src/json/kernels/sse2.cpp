@@ -50,7 +50,7 @@ struct Ops {
   static Vector both(Vector a, Vector b) { return _mm_and_si128(a, b); }
   static Vector either(Vector a, Vector b) { return _mm_or_si128(a, b); }
   static Vector differ(Vector a, Vector b) { return _mm_xor_si128(a, b); }
-  static Vector minus(Vector v, uint8_t byte) { return _mm_subs_epu8(v, splat(byte)); }
+  static Vector minus(Vector a, Vector b) { return _mm_subs_epu8(a, b); }
   static bool is_ascii(Vector v) { return _mm_movemask_epi8(v) == 0; }
   static bool is_zero(Vector v) { return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xffff; }
 };

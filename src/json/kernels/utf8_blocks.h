@@ -13,17 +13,29 @@
 //   lookup(table, v)       each byte of v (below 16) looked up in `table`
 //   high_nibbles(v), low_nibbles(v), splat(b)
 //   previous<N>(v, before) v moved N bytes later, the last N of `before` first
-//   both(a, b), either(a, b), differ(a, b), minus(v, b)   and, or, xor, and
-//                          the saturating subtraction of b from each byte
+//   both(a, b), either(a, b), differ(a, b), minus(a, b)   and, or, xor, and
+//                          the saturating subtraction of b's bytes from a's
 //   is_ascii(v), is_zero(v)
 
 // An ASCII block after an ASCII block has nothing to check; the check of a
 // block needs the one before it. The bytes after the end read as zeros, which
-// are ASCII, and one zero block after the end finds a sequence cut short.
+// are ASCII. A sequence cut short at the end is found as a block of zeros
+// after the end would find it, by a cheaper test: the last three bytes of
+// the last block must not open a sequence longer than the bytes left
+// (kEndLimits).
 
 #pragma once
 
 namespace tamsel::json::utf8_blocks {
+
+// The highest byte each of a block's places may hold at the very end: below
+// C0 in the last, E0 in the one before, F0 in the one before that. A block of
+// kBytes is the last kBytes of this.
+inline constexpr unsigned char kEndLimits[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xDF, 0xBF};
 
 template <class Ops>
 inline typename Ops::Vector block_errors(typename Ops::Vector input, typename Ops::Vector previous) {
@@ -35,8 +47,8 @@ inline typename Ops::Vector block_errors(typename Ops::Vector input, typename Op
   const auto special = Ops::both(Ops::both(byte_1_high, byte_1_low), byte_2_high);
   // Two places after E0..FF and three after F0..FF a continuation must
   // follow; that sets the high bit, which must match kTwoConts above.
-  const auto third = Ops::minus(Ops::template previous<2>(input, previous), kThirdByteBias);
-  const auto fourth = Ops::minus(Ops::template previous<3>(input, previous), kFourthByteBias);
+  const auto third = Ops::minus(Ops::template previous<2>(input, previous), Ops::splat(kThirdByteBias));
+  const auto fourth = Ops::minus(Ops::template previous<3>(input, previous), Ops::splat(kFourthByteBias));
   const auto must_continue = Ops::both(Ops::either(third, fourth), Ops::splat(0x80));
   return Ops::differ(must_continue, special);
 }
@@ -60,7 +72,7 @@ bool valid(const unsigned char* p, size_t size, size_t readable) {
   if (const size_t rest = size % Ops::kBytes; rest != 0) {
     step(Ops::load_last(p, rest, readable - static_cast<size_t>(p - begin)));
   }
-  step(Ops::zero());
+  if (!previous_ascii) errors = Ops::either(errors, Ops::minus(previous, Ops::load(kEndLimits + 64 - Ops::kBytes)));
   return Ops::is_zero(errors);
 }
 
