@@ -248,7 +248,12 @@ class PayloadCopy {
  private:
   // The copy is a mapping of its own (large_alloc.h), not a block from an
   // allocator that keeps its data beside it.
-  static void discard(const char* from, size_t bytes) noexcept { os::discard_pages(const_cast<char*>(from), bytes); }
+  // Lazily: the block goes back to the pool, and the next large call that
+  // takes it writes its copy over these pages; taken back from the system
+  // instead, they would have to be supplied again, fresh.
+  static void discard(const char* from, size_t bytes) noexcept {
+    (void)os::free_pages_lazily(const_cast<char*>(from), bytes);
+  }
 
   char* bytes_ = nullptr;
   size_t size_;

@@ -45,6 +45,9 @@ struct PageRange {
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which is harmless
 #endif
+#ifndef MADV_FREE
+#define MADV_FREE 8  // Linux 4.5; older kernels refuse it (free_pages_lazily then discards)
+#endif
 
 void* map_pages(size_t bytes) noexcept {
   // Map one huge page more than needed and trim both ends to alignment.
@@ -98,6 +101,15 @@ void discard_pages(void* block, size_t bytes) noexcept {
   if (r.end > r.start) madvise(reinterpret_cast<void*>(r.start), r.end - r.start, MADV_DONTNEED);
 }
 
+bool free_pages_lazily(void* block, size_t bytes) noexcept {
+  PageRange r = pages_inside(block, bytes, 4096);
+  if (r.end <= r.start) return true;
+  void* start = reinterpret_cast<void*>(r.start);
+  if (madvise(start, r.end - r.start, MADV_FREE) == 0) return true;
+  madvise(start, r.end - r.start, MADV_DONTNEED);
+  return false;
+}
+
 #else  // The C allocator, and no advice.
 
 void* map_pages(size_t bytes) noexcept { return std::aligned_alloc(kHugePageBytes, bytes); }
@@ -113,6 +125,8 @@ bool mostly_absent(void*, size_t) noexcept { return false; }
 void advise_huge_pages(void*, size_t) noexcept {}
 
 void discard_pages(void*, size_t) noexcept {}
+
+bool free_pages_lazily(void*, size_t) noexcept { return false; }
 
 #endif
 

@@ -36,6 +36,14 @@ void advise_huge_pages(void* block, size_t bytes) noexcept;
 // Only for blocks from map_pages (an allocator keeps its own data in the
 // memory it hands out); does nothing where map_pages is the C allocator.
 void discard_pages(void* block, size_t bytes) noexcept;
+// The same pages, given back lazily: the system takes their memory only
+// when it runs short (it counts as available meanwhile), and until they are
+// written again they read as their old bytes or as zero. Written again before
+// it was taken, a page costs no fault and no fresh memory, which on a host
+// that reclaims what its guests free is most of the cost of a large call.
+// Where the system cannot (Linux before 4.5), the pages are discarded as
+// above, and false is returned.
+bool free_pages_lazily(void* block, size_t bytes) noexcept;
 
 // Whether most of the 4 KiB pages wholly inside [block, block + bytes) are
 // not in memory (never touched, or given back), for up to

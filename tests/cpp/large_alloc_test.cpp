@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -249,6 +250,18 @@ INSTANTIATE_TEST_SUITE_P(Pages, PageResidency,
                                            Residency{7, false, true}, Residency{8, false, false},
                                            Residency{12, false, false}, Residency{16, false, false},
                                            Residency{16, true, true}));
+
+// Pages freed lazily stay in place while memory is plentiful, so writing
+// them again needs no fresh memory, and they then hold what was written.
+TEST(LazilyFreedPages, StayWhileMemoryIsPlentifulAndTakeNewBytes) {
+  SmallPages pages(16 * 4096);
+  ASSERT_NE(pages.get(), nullptr);
+  pages.touch(16);
+  if (!os::free_pages_lazily(pages.get(), 16 * 4096)) GTEST_SKIP() << "no lazy freeing here: pages were discarded";
+  EXPECT_FALSE(os::mostly_absent(pages.get(), 16 * 4096));
+  std::memset(pages.get(), 'x', 16 * 4096);
+  EXPECT_EQ(std::string(pages.get(), 16 * 4096), std::string(16 * 4096, 'x'));
+}
 
 // A result whose pages were given back gets them in one go, within the sizes
 // it is checked at: smaller ones are not worth the look, and from
