@@ -132,6 +132,7 @@ def measure_memory(size):
         log(f"memory: {shape} {report.size_label(size)}")
         m = memory.measure("module", corpus.corpus_file(shape, size))
         result["shapes"][shape] = {"module": m["extra_bytes"] / m["payload_bytes"],
+                                   "module_kept": m["kept_extra_bytes"] / m["payload_bytes"],
                                    "output": m["result_bytes"] / m["payload_bytes"]}
     log(f"retained memory: one api {report.size_label(size)} call, then {RETAINED_SMALL_CALLS} calls on 10 KB")
     retained = memory.measure_retained(path, corpus.corpus_file("api", RETAINED_SMALL_SIZE), RETAINED_SMALL_CALLS)

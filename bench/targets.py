@@ -88,6 +88,9 @@ def _retired(threads, small, memory):
         rows.append(_reference("-", f"{small['bytes']}-byte call / msgspec.json.decode of it",
                                seconds["tamsel"] / seconds["msgspec_decode"]))
     if memory:
+        for shape, m in sorted(memory.get("shapes", {}).items()):
+            if "module_kept" in m:
+                rows.append(_reference("-", f"the same, less lazily freed pages (sampled), {shape}", m["module_kept"]))
         rows.append(_reference("-", f"peak extra RSS / payload, Python codec @{size_label(memory['size'])} api",
                                memory["python"]))
         retained = memory.get("retained")
