@@ -90,7 +90,8 @@ def _retired(threads, small, memory):
     if memory:
         for shape, m in sorted(memory.get("shapes", {}).items()):
             if "module_kept" in m:
-                rows.append(_reference("-", f"the same, less lazily freed pages (sampled), {shape}", m["module_kept"]))
+                rows.append(_reference("-", f"peak extra RSS less lazily freed / payload @{size_label(memory['size'])} "
+                                            f"{shape} (sampled)", m["module_kept"]))
         rows.append(_reference("-", f"peak extra RSS / payload, Python codec @{size_label(memory['size'])} api",
                                memory["python"]))
         retained = memory.get("retained")
