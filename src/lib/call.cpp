@@ -228,7 +228,7 @@ class PayloadCopy {
   // pages: they cost less than the calls to give them back.
   const PayloadRelease* release_while_writing() {
     if (size_ < kReleasedFromBytes) return nullptr;
-    release_ = PayloadRelease{bytes_, kReleaseStepBytes, os::kHugePageBytes, &discard};
+    release_ = PayloadRelease{bytes_, kReleaseStepBytes, os::kHugePageBytes, &give_back_lazily};
     return &release_;
   }
   void release() noexcept {
@@ -251,7 +251,7 @@ class PayloadCopy {
   // Lazily: the block goes back to the pool, and the next large call that
   // takes it writes its copy over these pages; taken back from the system
   // instead, they would have to be supplied again, fresh.
-  static void discard(const char* from, size_t bytes) noexcept {
+  static void give_back_lazily(const char* from, size_t bytes) noexcept {
     (void)os::free_pages_lazily(const_cast<char*>(from), bytes);
   }
 

@@ -72,7 +72,10 @@ bool valid(const unsigned char* p, size_t size, size_t readable) {
   if (const size_t rest = size % Ops::kBytes; rest != 0) {
     step(Ops::load_last(p, rest, readable - static_cast<size_t>(p - begin)));
   }
-  if (!previous_ascii) errors = Ops::either(errors, Ops::minus(previous, Ops::load(kEndLimits + 64 - Ops::kBytes)));
+  if (!previous_ascii) {
+    const auto limits = Ops::load(kEndLimits + sizeof(kEndLimits) - Ops::kBytes);
+    errors = Ops::either(errors, Ops::minus(previous, limits));
+  }
   return Ops::is_zero(errors);
 }
 
